@@ -1,0 +1,27 @@
+#pragma once
+
+#include "support/YMsg.h"
+#include "support/cReassembler.h"
+#include "support/cProperties.h"
+#include "support/cYlog.h"
+
+// The north link: a connected UDP socket to the message broker, read by a thread of its own.
+// Static operations do nothing while the instance does not exist.
+class cLocalMsg : public cYlog {
+ public:
+  static void create(cProperties* props);
+  // Takes ownership of msg; sends it to the broker in datagrams of at most 1024 bytes.
+  static void sendNorth(YMsg* msg);
+  static cLocalMsg* instance();
+
+  explicit cLocalMsg(cProperties* props);
+
+ private:
+  static void* northThreadEntry(void* self);
+  void northThread();
+  void onBrokerData(const unsigned char* data, int length);
+
+  cProperties* mProps;
+  int mSocket;
+  cReassembler mPendingMsg;  // the partial message from the broker
+};

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs, only when missing, every Debian package that the build, the tests and the demo need.
+set -euo pipefail
+pkgs=(build-essential cmake pkg-config git clang-format
+      libgtest-dev libgmock-dev googletest
+      liblog4cpp5-dev
+      umockdev libumockdev-dev libglib2.0-dev
+      faketime libfaketime)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi

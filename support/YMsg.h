@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// An application message, or one segment of one. Wire format of one segment (little-endian):
+//   byte 0     bit 7: last segment; bits 0-6: message id
+//   bytes 1-2  segment index (0 for the first segment of a message)
+//   bytes 3-4  payload length n
+//   bytes 5..  n payload bytes
+class YMsg {
+ public:
+  static constexpr int kHeaderSize = 5;
+  static constexpr size_t kMaxPayload = 65535;
+
+  // A new segment from one received unit, or null unless the unit holds exactly 5 + n bytes.
+  static YMsg* parseMsg(const void* data, unsigned short length);
+  // A whole message with the given 7-bit id, as one last segment with index 0 (bench and tests).
+  static YMsg* create(int id, const void* payload, size_t length);
+
+  ~YMsg();
+  YMsg(const YMsg&) = delete;
+  YMsg& operator=(const YMsg&) = delete;
+
+  // Cuts the payload into segments whose serialised form is at most maxBytes bytes. A maxBytes
+  // below 6 is refused (false) and leaves no segments.
+  bool segmentMessage(int maxBytes);
+  void resetSegment();
+  // The next segment (owned by this message), or null when all have been handed out.
+  YMsg* getNextSegment();
+  // Serialises this segment into buffer; returns the bytes written, or 0 when it does not fit.
+  int getMsg(void* buffer, unsigned short size) const;
+  int isLastSegment() const { return mLast ? 1 : 0; }
+  // Appends a further segment's payload; false (message unchanged) when the payload would grow
+  // past kMaxPayload bytes. The segment stays the caller's.
+  bool addSegment(const YMsg* segment);
+
+  int getMsgId() const { return mId; }
+  int getSegIndex() const { return mIndex; }
+  const std::vector<uint8_t>& payload() const { return mPayload; }
+
+ private:
+  YMsg(int id, int index, bool last);
+  void clearSegments();
+
+  uint8_t mId;
+  uint16_t mIndex;
+  bool mLast;
+  std::vector<uint8_t> mPayload;
+  std::vector<YMsg*> mSegments;
+  size_t mNextSegment;
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <atomic>
+
+// Async HDLC-like framing (RFC 1662): 0x7E, escaped(payload, FCS-16 low byte first), 0x7E.
+// 0x7E, 0x7D and 0x41 ('A') are escaped as 0x7D, byte ^ 0x20, so the text "AT-AB" never occurs
+// inside a framed stream. Encoding keeps no state: frameData may run on one thread while another
+// decodes.
+class cHDLC {
+ public:
+  static constexpr int kMaxPayload = 1024;
+  static constexpr unsigned short kGoodResidual = 0xF0B8;
+
+  cHDLC();
+
+  // Forgets a partly decoded frame.
+  void reset();
+  // Frames length bytes into out, which must hold 2 + 2 * (length + 2) bytes.
+  void frameData(const unsigned char* data, int length, unsigned char* out, int* outLength) const;
+  // Feeds one received byte; returns 1 when it completes a good frame, whose payload (at most
+  // kMaxPayload bytes) is then in out and its length in *outLength. Bad frames (wrong FCS, too
+  // long, aborted) are dropped and counted.
+  int unFrameByte(unsigned char byte, unsigned char* out, int* outLength);
+
+  unsigned droppedFrames() const { return mDropped.load(std::memory_order_relaxed); }
+
+  static unsigned short fcs16(const unsigned char* data, int length, unsigned short fcs = 0xFFFF);
+
+ private:
+  enum State { kHunt, kInFrame, kEscaped, kDiscard };
+  void drop();
+
+  State mState;
+  int mLength;
+  unsigned char mBuf[kMaxPayload + 2];  // payload and FCS
+  std::atomic<unsigned> mDropped;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "support/YMsg.h"
+#include "support/cYlog.h"
+
+// Puts messages back together from segments, one partial message at a time. Serves both
+// directions (broker to module, module to broker); each direction owns one instance and uses it
+// from one thread only. Log lines go to the owner's logger and name the direction.
+class cReassembler {
+ public:
+  cReassembler(const cYlog& log, const char* direction);
+  ~cReassembler();
+  cReassembler(const cReassembler&) = delete;
+  cReassembler& operator=(const cReassembler&) = delete;
+
+  // Feeds one received unit (a datagram or a frame). Returns a complete message, owned by the
+  // caller, or null while nothing is complete. Invalid units are dropped with a warning.
+  YMsg* onUnit(const unsigned char* data, int length);
+
+  bool hasPending() const { return mPendingMsg != nullptr; }
+
+ private:
+  void dropPending(const char* why);
+
+  const cYlog& mLog;
+  const char* mDirection;
+  YMsg* mPendingMsg;
+  int mNextIndex;
+};
