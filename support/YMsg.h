@@ -27,7 +27,8 @@ class YMsg {
   // below 6 is refused (false) and leaves no segments.
   bool segmentMessage(int maxBytes);
   void resetSegment();
-  // The next segment (owned by this message), or null when all have been handed out.
+  // The next segment (owned by this message), or null when all have been handed out (or before
+  // any segmentMessage). Changing the message (addSegment) discards an earlier cut.
   YMsg* getNextSegment();
   // Serialises this segment into buffer; returns the bytes written, or 0 when it does not fit.
   int getMsg(void* buffer, unsigned short size) const;

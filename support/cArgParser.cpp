@@ -4,7 +4,9 @@
 
 namespace {
 
-bool isSeparator(char c, char s1, char s2) { return c == s1 || c == s2; }
+bool isSeparator(char c, char s1, char s2) {
+  return c == s1 || c == s2;
+}
 
 }  // namespace
 

@@ -1,15 +1,15 @@
 #include "support/cYlog.h"
 
-#include <log4cpp/Category.hh>
-#include <log4cpp/OstreamAppender.hh>
-#include <log4cpp/PatternLayout.hh>
-#include <log4cpp/Priority.hh>
-#include <log4cpp/PropertyConfigurator.hh>
 #include <pthread.h>
 
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <log4cpp/Category.hh>
+#include <log4cpp/OstreamAppender.hh>
+#include <log4cpp/PatternLayout.hh>
+#include <log4cpp/Priority.hh>
+#include <log4cpp/PropertyConfigurator.hh>
 #include <string>
 
 namespace {
@@ -87,13 +87,13 @@ void cYlog::logv(int priority, const char* fmt, va_list args) const {
   pthread_mutex_unlock(&gAppendMutex);
 }
 
-#define CYLOG_METHOD(name, level)                                          \
-  void cYlog::name(const char* fmt, ...) const {                           \
+#define CYLOG_METHOD(name, level)                                        \
+  void cYlog::name(const char* fmt, ...) const {                         \
     if (!mCategory->isPriorityEnabled(log4cpp::Priority::level)) return; \
-    va_list args;                                                          \
-    va_start(args, fmt);                                                   \
-    logv(log4cpp::Priority::level, fmt, args);                             \
-    va_end(args);                                                          \
+    va_list args;                                                        \
+    va_start(args, fmt);                                                 \
+    logv(log4cpp::Priority::level, fmt, args);                           \
+    va_end(args);                                                        \
   }
 
 CYLOG_METHOD(debug, DEBUG)

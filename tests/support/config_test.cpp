@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "support/cArgParser.h"
+#include "support/cProperties.h"
+#include "tests/common/cLogCapture.h"
+
+namespace {
+
+// A configuration file in /tmp, removed at the end of the test.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& text) {
+    char name[] = "/tmp/ferryd-config-XXXXXX";
+    int fd = mkstemp(name);
+    mPath = name;
+    if (fd >= 0) close(fd);
+    std::ofstream(mPath) << text;
+  }
+  ~TempFile() { unlink(mPath.c_str()); }
+  const char* path() const { return mPath.c_str(); }
+
+ private:
+  std::string mPath;
+};
+
+int warnings(const cLogCapture& log) {
+  int n = 0;
+  for (const auto& r : log.records()) n += r.level == "WARN";
+  return n;
+}
+
+TEST(Config, MissingFileGivesDefaultsAndSaysSo) {
+  cLogCapture log;
+  cProperties props;
+  EXPECT_EQ(-1, props.load("/nonexistent/ferryd.conf"));
+  EXPECT_STREQ("/dev/ttyS5", props.getString("ferryd.io.tty", "/dev/ttyS5"));
+  EXPECT_EQ(256, props.getInt("ferryd.io.segsize", 256));
+  auto lines = log.matching("/nonexistent/ferryd.conf", "cProperties");
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ("WARN", lines[0].level);
+  EXPECT_NE(std::string::npos, lines[0].message.find("using defaults"));
+
+  EXPECT_EQ(-1, props.load("/tmp"));  // a directory is no configuration file
+  EXPECT_EQ(1, log.count("/tmp could not be opened"));
+}
+
+TEST(Config, SyntaxTrimmingCommentsAndDuplicates) {
+  TempFile file(
+      "# ferryd test\n"
+      "\n"
+      "   \t\n"
+      "  ferryd.io.tty \t=   /dev/ttyUSB0  \r\n"
+      "  # indented comment = not a key\n"
+      "ferryd.io.segsize=100\n"
+      "zam.broker.port = 1\n"
+      "zam.broker.port = 70000\n"
+      "ferryd.io.btname = Bramble fox = x\n"
+      "empty.value =\n"
+      "neg = -42\n"
+      "plus = +7");  // last line without newline
+  cLogCapture log;
+  cProperties props;
+  ASSERT_EQ(0, props.load(file.path()));
+  EXPECT_EQ(1, log.count(std::string("Configuration read from ") + file.path(), "cProperties"));
+  EXPECT_EQ(0, warnings(log));
+
+  EXPECT_STREQ("/dev/ttyUSB0", props.getString("ferryd.io.tty", "x"));
+  EXPECT_EQ(100, props.getInt("ferryd.io.segsize", 256));
+  EXPECT_EQ(70000, props.getInt("zam.broker.port", 60010));
+  EXPECT_STREQ("Bramble fox = x", props.getString("ferryd.io.btname", "x"));
+  EXPECT_STREQ("", props.getString("empty.value", "x"));
+  EXPECT_EQ(-42, props.getInt("neg", 0));
+  EXPECT_EQ(7, props.getInt("plus", 0));
+  EXPECT_STREQ("+7", props.getString("plus", ""));
+  EXPECT_EQ(nullptr, props.getString("# indented comment", nullptr));
+  // Missing keys give the default at the call, without a word.
+  const char* dflt = "LED_BT_RED";
+  EXPECT_EQ(dflt, props.getString("ferryd.io.btledr", dflt));
+  EXPECT_EQ(60010, props.getInt("zam.broker.portx", 60010));
+  // The text returned stays the same object.
+  EXPECT_EQ(props.getString("ferryd.io.tty", nullptr), props.getString("ferryd.io.tty", nullptr));
+  EXPECT_EQ(0, warnings(log));
+}
+
+TEST(Config, MalformedLinesAndBadIntegersAreReported) {
+  TempFile file(
+      "a = 1\n"
+      "no equals here\n"
+      " = value without key\n"
+      "bad.int = 12abc\n"
+      "big.int = 99999999999\n"
+      "hex = 0x10\n"
+      "blank.int =\n"
+      "b = 2\n");
+  cLogCapture log;
+  cProperties props;
+  ASSERT_EQ(0, props.load(file.path()));
+  std::string path = file.path();
+  EXPECT_EQ(1, log.count(path + ":2: malformed line skipped", "cProperties"));
+  EXPECT_EQ(1, log.count(path + ":3: malformed line skipped", "cProperties"));
+  EXPECT_EQ(2, log.count("malformed"));
+  EXPECT_EQ(1, props.getInt("a", 0));
+  EXPECT_EQ(2, props.getInt("b", 0));
+  EXPECT_EQ(nullptr, props.getString("no equals here", nullptr));
+  EXPECT_EQ(nullptr, props.getString("", nullptr));
+
+  struct {
+    const char* key;
+    const char* value;
+  } bad[] = {{"bad.int", "12abc"}, {"big.int", "99999999999"}, {"hex", "0x10"}, {"blank.int", ""}};
+  for (const auto& b : bad) {
+    log.clear();
+    EXPECT_EQ(256, props.getInt(b.key, 256)) << b.key;
+    auto lines = log.matching(std::string("Key ") + b.key + ": value \"" + b.value + "\"");
+    ASSERT_EQ(1u, lines.size()) << b.key;
+    EXPECT_EQ("WARN", lines[0].level);
+    EXPECT_NE(std::string::npos, lines[0].message.find("using default 256"));
+  }
+  EXPECT_EQ(-2147483647 - 1, props.getInt("x", -2147483647 - 1));
+}
+
+TEST(Config, IntRangeEdges) {
+  TempFile file("max = 2147483647\nmin = -2147483648\nover = 2147483648\nunder = -2147483649\n");
+  cProperties props;
+  props.load(file.path());
+  EXPECT_EQ(2147483647, props.getInt("max", 0));
+  EXPECT_EQ(-2147483647 - 1, props.getInt("min", 0));
+  EXPECT_EQ(5, props.getInt("over", 5));
+  EXPECT_EQ(5, props.getInt("under", 5));
+}
+
+TEST(ArgParser, TokensOfModuleLines) {
+  char status[] = "AT-AB BondOk";
+  char** list = cArgParser::parseList(status, ' ', ' ');
+  ASSERT_EQ(2, cArgParser::argCnt(list));
+  EXPECT_STREQ("AT-AB", list[0]);
+  EXPECT_STREQ("BondOk", list[1]);
+  EXPECT_EQ(nullptr, list[2]);
+  EXPECT_EQ(status, list[0]);  // tokens live in the line itself
+  delete[] list;
+
+  char config[] = "BDAddress=00043e123456";
+  list = cArgParser::parseList(config, ' ', '=');
+  ASSERT_EQ(2, cArgParser::argCnt(list));
+  EXPECT_STREQ("BDAddress", list[0]);
+  EXPECT_STREQ("00043e123456", list[1]);
+  delete[] list;
+
+  // Runs of separators, leading and trailing ones yield no empty tokens.
+  char spaced[] = "  Name  =  Bramble fox  ";
+  list = cArgParser::parseList(spaced, ' ', '=');
+  ASSERT_EQ(3, cArgParser::argCnt(list));
+  EXPECT_STREQ("Name", list[0]);
+  EXPECT_STREQ("Bramble", list[1]);
+  EXPECT_STREQ("fox", list[2]);
+  delete[] list;
+}
+
+TEST(ArgParser, NoTokensGivesNull) {
+  char empty[] = "";
+  char blanks[] = " = =  ";
+  EXPECT_EQ(nullptr, cArgParser::parseList(empty, ' ', ' '));
+  EXPECT_EQ(nullptr, cArgParser::parseList(blanks, ' ', '='));
+  EXPECT_EQ(nullptr, cArgParser::parseList(nullptr, ' ', ' '));
+  EXPECT_EQ(0, cArgParser::argCnt(nullptr));
+  char** none = nullptr;
+  delete[] none;
+  char one[] = "OK";
+  char** list = cArgParser::parseList(one, ' ', ' ');
+  EXPECT_EQ(1, cArgParser::argCnt(list));
+  delete[] list;
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/cHDLC.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes frame(const cHDLC& h, const Bytes& payload) {
+  Bytes out(2 + 2 * (payload.size() + 2));
+  int n = 0;
+  h.frameData(payload.data(), static_cast<int>(payload.size()), out.data(), &n);
+  out.resize(n);
+  return out;
+}
+
+// Feeds bytes one call each, with a fresh output buffer per call, and collects every payload.
+// A call that completes nothing must leave the buffer and the length untouched.
+std::vector<Bytes> feed(cHDLC& h, const Bytes& stream) {
+  std::vector<Bytes> frames;
+  for (unsigned char b : stream) {
+    Bytes out(cHDLC::kMaxPayload, 0xCC);
+    int n = -1;
+    if (h.unFrameByte(b, out.data(), &n)) {
+      EXPECT_GE(n, 0);
+      frames.emplace_back(out.begin(), out.begin() + n);
+    } else {
+      EXPECT_EQ(-1, n);
+      EXPECT_EQ(Bytes(8, 0xCC), Bytes(out.begin(), out.begin() + 8));
+    }
+  }
+  return frames;
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+TEST(HdlcFraming, FcsVectorAndResidual) {
+  const std::string check = "123456789";
+  const auto* data = reinterpret_cast<const unsigned char*>(check.data());
+  unsigned short fcs = static_cast<unsigned short>(~cHDLC::fcs16(data, 9));
+  EXPECT_EQ(0x906E, fcs);
+
+  Bytes withFcs(data, data + 9);
+  withFcs.push_back(fcs & 0xFF);
+  withFcs.push_back(fcs >> 8);
+  EXPECT_EQ(cHDLC::kGoodResidual, cHDLC::fcs16(withFcs.data(), 11));
+
+  // The FCS travels low byte first: the frame of "123456789" ends 6E 90 7E.
+  cHDLC h;
+  Bytes f = frame(h, Bytes(data, data + 9));
+  ASSERT_EQ(13u, f.size());
+  EXPECT_EQ(0x7E, f.front());
+  EXPECT_EQ(0x6E, f[10]);
+  EXPECT_EQ(0x90, f[11]);
+  EXPECT_EQ(0x7E, f.back());
+}
+
+// The worked example of the wire-format document: escaped 'A' and flag, FCS 0xFE44 low byte first.
+TEST(HdlcFraming, KnownFrameBytes) {
+  cHDLC h;
+  Bytes segment = {0x83, 0x00, 0x00, 0x05, 0x00, 0x4F, 0x4B, 0x20, 0x41, 0x7E};
+  Bytes expected = {0x7E, 0x83, 0x00, 0x00, 0x05, 0x00, 0x4F, 0x4B,
+                    0x20, 0x7D, 0x61, 0x7D, 0x5E, 0x44, 0xFE, 0x7E};
+  EXPECT_EQ(expected, frame(h, segment));
+  // FCS bytes are escaped like data: 0x60 has FCS 0x937E, 0x2A has 0x7E20, 0xF4 has 0x41D3.
+  EXPECT_EQ((Bytes{0x7E, 0x60, 0x7D, 0x5E, 0x93, 0x7E}), frame(h, {0x60}));
+  EXPECT_EQ((Bytes{0x7E, 0x2A, 0x20, 0x7D, 0x5E, 0x7E}), frame(h, {0x2A}));
+  EXPECT_EQ((Bytes{0x7E, 0xF4, 0xD3, 0x7D, 0x61, 0x7E}), frame(h, {0xF4}));
+  std::vector<Bytes> got = feed(h, concat({frame(h, {0x60}), frame(h, {0x2A}), frame(h, {0xF4})}));
+  EXPECT_EQ((std::vector<Bytes>{{0x60}, {0x2A}, {0xF4}}), got);
+}
+
+TEST(HdlcFraming, RoundTripOfEveryByteValueAndEscaping) {
+  Bytes all;
+  for (int i = 0; i < 256; ++i) all.push_back(static_cast<unsigned char>(i));
+  Bytes specials = {0x7E, 0x7D, 0x41, 0x7E, 0x7D, 0x41, 0x5E, 0x5D, 0x61};
+  Bytes worst(1021, 0x7E);
+
+  cHDLC enc;
+  cHDLC dec;
+  for (const Bytes& payload : {all, specials, Bytes{}, Bytes{0x41}, worst}) {
+    Bytes f = frame(enc, payload);
+    // Only the two flags are raw 0x7E; no raw 'A' anywhere.
+    for (size_t i = 1; i + 1 < f.size(); ++i) {
+      ASSERT_NE(0x7E, f[i]) << "at " << i;
+      ASSERT_NE(0x41, f[i]) << "at " << i;
+    }
+    EXPECT_LE(f.size(), 2 + 2 * (payload.size() + 2));
+    std::vector<Bytes> got = feed(dec, f);
+    if (payload.empty()) {
+      // An empty payload still carries its FCS, so it is a real frame.
+      ASSERT_EQ(1u, got.size());
+      EXPECT_TRUE(got[0].empty());
+    } else {
+      ASSERT_EQ(1u, got.size());
+      EXPECT_EQ(payload, got[0]);
+    }
+  }
+  EXPECT_LE(frame(enc, worst).size(), 2048u);
+  EXPECT_EQ(0u, dec.droppedFrames());
+}
+
+TEST(HdlcFraming, TextAtAbNeverAppearsInTheStream) {
+  const std::string text = "hello AT-AB BondOk\r\nAT-AB -BypassMode-\nAAAA";
+  Bytes payload(text.begin(), text.end());
+  cHDLC h;
+  Bytes f = frame(h, payload);
+  EXPECT_EQ(std::string::npos, std::string(f.begin(), f.end()).find("AT-AB"));
+  for (unsigned char b : f) ASSERT_NE(0x41, b);
+  std::vector<Bytes> got = feed(h, f);
+  ASSERT_EQ(1u, got.size());
+  EXPECT_EQ(payload, got[0]);
+}
+
+TEST(HdlcFraming, NoiseSharedFlagsAndSplitFeeds) {
+  cHDLC h;
+  Bytes a = {1, 2, 3}, b = {0x7E, 'A', 0x7D}, c(1024, 0x55);
+  Bytes fa = frame(h, a), fb = frame(h, b), fc = frame(h, c);
+  // Noise before the first flag, a shared flag between a and b, empty frames, noise between.
+  Bytes stream =
+      concat({{9, 8, 0x41, 0x7D}, fa, Bytes(fb.begin() + 1, fb.end()), {0x7E, 0x7E}, fc});
+  std::vector<Bytes> got = feed(h, stream);
+  ASSERT_EQ(3u, got.size());
+  EXPECT_EQ(a, got[0]);
+  EXPECT_EQ(b, got[1]);
+  EXPECT_EQ(c, got[2]);  // exactly kMaxPayload bytes is still good
+  EXPECT_EQ(0u, h.droppedFrames());
+}
+
+TEST(HdlcFraming, BadFramesAreDroppedAndCountedThenDecodingGoesOn) {
+  cHDLC h;
+  Bytes good = {10, 20, 30};
+  Bytes fg = frame(h, good);
+
+  Bytes badFcs = frame(h, {1, 2, 3, 4});
+  badFcs[2] ^= 0x01;
+  Bytes oversize = frame(h, Bytes(cHDLC::kMaxPayload + 1, 0x11));
+  Bytes aborted = {0x7E, 5, 6, 7, 0x7D, 0x7E};
+  Bytes tooShort = {0x7E, 0x33, 0x7E};
+
+  EXPECT_EQ(1u, feed(h, concat({badFcs, fg})).size());
+  EXPECT_EQ(1u, h.droppedFrames());
+  std::vector<Bytes> got = feed(h, concat({oversize, fg}));
+  ASSERT_EQ(1u, got.size());
+  EXPECT_EQ(good, got[0]);
+  EXPECT_EQ(2u, h.droppedFrames());
+  // The abort's flag opens the next frame.
+  got = feed(h, concat({aborted, Bytes(fg.begin() + 1, fg.end())}));
+  ASSERT_EQ(1u, got.size());
+  EXPECT_EQ(good, got[0]);
+  EXPECT_EQ(3u, h.droppedFrames());
+  EXPECT_EQ(1u, feed(h, concat({tooShort, fg})).size());
+  EXPECT_EQ(4u, h.droppedFrames());
+}
+
+TEST(HdlcFraming, ResetAndEncodingLeaveDecodingAlone) {
+  cHDLC h;
+  Bytes a(300), other = {0x41, 0x42};
+  for (size_t i = 0; i < a.size(); ++i) a[i] = static_cast<unsigned char>(i * 7);
+  Bytes fa = frame(h, a);
+  size_t half = fa.size() / 2;
+  EXPECT_TRUE(feed(h, Bytes(fa.begin(), fa.begin() + half)).empty());
+  Bytes fo = frame(h, other);  // encoding in the middle of a frame
+  std::vector<Bytes> got = feed(h, Bytes(fa.begin() + half, fa.end()));
+  ASSERT_EQ(1u, got.size());
+  EXPECT_EQ(a, got[0]);
+
+  // reset forgets a half frame: its tail is noise until the next flag.
+  EXPECT_TRUE(feed(h, Bytes(fa.begin(), fa.begin() + half)).empty());
+  h.reset();
+  got = feed(h, concat({Bytes(fa.begin() + half, fa.end() - 1), fo}));
+  ASSERT_EQ(1u, got.size());
+  EXPECT_EQ(other, got[0]);
+  EXPECT_EQ(0u, h.droppedFrames());
+}
+
+}  // namespace
