@@ -1,12 +1,257 @@
 #include "link/cBTMsg.h"
 
-// Placeholder until the link manager is built: every static operation does nothing.
-void cBTMsg::create(cProperties*) {}
-void cBTMsg::requestDiscovery() {}
-void cBTMsg::requestPairing() {}
-void cBTMsg::requestPaired() {}
-void cBTMsg::requestConnected() {}
-void cBTMsg::sendToModem(const char*, int) {}
-void cBTMsg::sendSouth(YMsg* msg) { delete msg; }
-void cBTMsg::onModemFrame(const unsigned char*, int) {}
-cBTMsg* cBTMsg::instance() { return nullptr; }
+#include <time.h>
+#include <unistd.h>
+
+#include "io/cIO.h"
+#include "modem/cBTModem.h"
+#include "north/cLocalMsg.h"
+
+namespace {
+
+// Set once by create() after the constructor has returned; read by every thread.
+std::atomic<cBTMsg*> sInstance{nullptr};
+
+const int kTickSeconds = 10;
+const int kStartupSeconds = 10;
+const uint32_t kDiscoverySeconds = 120;
+
+}  // namespace
+
+// One row per link state: the transition log line, the entry action and the per-tick action.
+struct cBTMsg::cStateRow {
+  const char* going;
+  void (cBTMsg::*entry)();
+  void (cBTMsg::*tick)();
+};
+
+const cBTMsg::cStateRow cBTMsg::kStates[4] = {
+    {"Going BT_LINK_STANDBY", &cBTMsg::enterStandby, &cBTMsg::tickStandby},
+    {"Going BT_LINK_DISCOVERY", &cBTMsg::enterDiscovery, &cBTMsg::tickDiscovery},
+    {"Going BT_LINK_PAIRED", &cBTMsg::enterPaired, &cBTMsg::tickPaired},
+    {"Going BT_LINK_CONNECTED", &cBTMsg::enterConnected, &cBTMsg::tickConnected},
+};
+
+cBTMsg* cBTMsg::instance() {
+  return sInstance.load(std::memory_order_acquire);
+}
+
+void cBTMsg::create(cProperties* props) {
+  if (instance() != nullptr) return;
+  cIO::setLedMode(0);  // steady red while the module is prepared
+  cIO::setLedBlink(0);
+  cBTMsg* created = new cBTMsg(props);
+  sInstance.store(created, std::memory_order_release);
+}
+
+cBTMsg::cBTMsg(cProperties* props)
+    : cYlog("cBTMsg"),
+      mModem(nullptr),
+      mProps(props),
+      mLinkState(BT_LINK_STANDBY),
+      mRequestedState(BT_LINK_STANDBY),
+      mDiscoveryStart(0),
+      mPendingMsg(*this, "module to broker"),
+      mSegSize(kDefaultSegSize) {
+  mModem = new cBTModem(mProps->getString("ferryd.io.tty", "/dev/ttyS5"));
+  mSegSize = readSegSize();
+  pthread_mutex_init(&mStateMutex, nullptr);
+  pthread_condattr_t attr;
+  pthread_condattr_init(&attr);
+  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+  pthread_cond_init(&mStateCond, &attr);
+  pthread_condattr_destroy(&attr);
+  pthread_t thread;
+  pthread_create(&thread, nullptr, &cBTMsg::stateThreadEntry, this);
+  pthread_detach(thread);
+}
+
+// A segment must carry at least one payload byte, and its frame must fit the modem's buffer.
+int32_t cBTMsg::readSegSize() const {
+  int value = mProps->getInt("ferryd.io.segsize", kDefaultSegSize);
+  if (value >= kMinSegSize && value <= kMaxSegSize) return value;
+  warn("%s: ferryd.io.segsize = %d is outside %d..%d, using the default %d", mProps->path().c_str(),
+       value, kMinSegSize, kMaxSegSize, kDefaultSegSize);
+  return kDefaultSegSize;
+}
+
+// Requests only store the wanted state and wake the link state thread: no lock, no wait.
+void cBTMsg::post(int32_t state) {
+  cBTMsg* self = instance();
+  if (self == nullptr) return;
+  self->mRequestedState.store(state);
+  self->signalState();
+}
+
+void cBTMsg::signalState() {
+  pthread_cond_signal(&mStateCond);
+}
+
+void cBTMsg::requestDiscovery() {
+  post(BT_LINK_DISCOVERY);
+}
+void cBTMsg::requestPairing() {
+  requestDiscovery();
+}
+void cBTMsg::requestPaired() {
+  post(BT_LINK_PAIRED);
+}
+void cBTMsg::requestConnected() {
+  post(BT_LINK_CONNECTED);
+}
+
+void cBTMsg::sendToModem(const char* data, int length) {
+  cBTMsg* self = instance();
+  if (self == nullptr) return;
+  self->mModem->write(data, length);
+}
+
+void* cBTMsg::stateThreadEntry(void* self) {
+  static_cast<cBTMsg*>(self)->stateThread();
+  return nullptr;
+}
+
+void cBTMsg::stateThread() {
+  startUp();
+  for (;;) tick();
+}
+
+// Leaves the module unbonded and named, as the stand-by entry would, then the LEDs dark.
+void cBTMsg::startUp() {
+  sleep(kStartupSeconds);
+  mModem->disableBond();
+  mModem->eraseBondTable();
+  mModem->setName(mProps->getString("ferryd.io.btname", "Bramblefox"));
+  cIO::setLedMode(2);
+}
+
+// One wake-up: a request's signal or the 10-second deadline, whichever comes first.
+void cBTMsg::tick() {
+  pthread_mutex_lock(&mStateMutex);
+  timespec deadline;
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += kTickSeconds;
+  pthread_cond_timedwait(&mStateCond, &mStateMutex, &deadline);
+  debug("State tick");
+  pthread_mutex_unlock(&mStateMutex);
+
+  int32_t requested = mRequestedState.load();
+  if (requested != mLinkState) enterState(requested);
+  runStateTick();
+}
+
+void cBTMsg::enterState(int32_t state) {
+  if (state < BT_LINK_STANDBY || state > BT_LINK_CONNECTED) {
+    error("Unknown state %d Going BT_LINK_STANDBY", state);
+    enterStandby();
+    return;
+  }
+  const cStateRow& row = kStates[state];
+  info("%s", row.going);
+  (this->*row.entry)();
+}
+
+void cBTMsg::runStateTick() {
+  int32_t state = mLinkState;
+  if (state < BT_LINK_STANDBY || state > BT_LINK_CONNECTED) {
+    error("Unknown state %d Going BT_LINK_STANDBY", state);
+    enterStandby();
+    return;
+  }
+  const cStateRow& row = kStates[state];
+  (this->*row.tick)();
+}
+
+void cBTMsg::enterStandby() {
+  info("BT_LINK_STANDBY");
+  cIO::setLedMode(0);
+  cIO::setLedBlink(0);
+  mModem->disableBond();
+  mModem->eraseBondTable();
+  mLinkState = BT_LINK_STANDBY;
+}
+
+void cBTMsg::enterDiscovery() {
+  info("BT_LINK_DISCOVERY");
+  cIO::setLedMode(0);
+  cIO::setLedBlink(0);
+  mModem->enableBond();
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  mLinkState = BT_LINK_DISCOVERY;
+  mDiscoveryStart = static_cast<int32_t>(now.tv_sec);
+}
+
+void cBTMsg::enterPaired() {
+  info("BT_LINK_PAIRED");
+  mLinkState = BT_LINK_PAIRED;
+}
+
+void cBTMsg::enterConnected() {
+  info("BT_LINK_CONNECTED");
+  mLinkState = BT_LINK_CONNECTED;
+  cIO::setLedMode(1);
+  cIO::setLedBlink(0);
+}
+
+void cBTMsg::tickStandby() {
+  cIO::setLedMode(2);
+}
+
+void cBTMsg::tickDiscovery() {
+  cIO::setLedMode(0);
+  cIO::setLedBlink(1);
+  checkDiscoveryTimeout();
+}
+
+void cBTMsg::tickPaired() {
+  cIO::setLedMode(1);
+  cIO::setLedBlink(1);
+}
+
+void cBTMsg::tickConnected() {
+  cIO::setLedMode(1);
+  cIO::setLedBlink(0);
+}
+
+// Asks for stand-by once discovery has lasted 120 s; taken at the next wake-up unless a later
+// request (a held pairing button) overwrites it first.
+void cBTMsg::checkDiscoveryTimeout() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  uint32_t elapsed = static_cast<uint32_t>(static_cast<int32_t>(now.tv_sec)) -
+                     static_cast<uint32_t>(mDiscoveryStart);
+  if (elapsed < kDiscoverySeconds) return;
+  mRequestedState.store(BT_LINK_STANDBY);
+  signalState();
+}
+
+void cBTMsg::sendSouth(YMsg* msg) {
+  if (msg == nullptr) return;
+  cBTMsg* self = instance();
+  if (self == nullptr) {
+    delete msg;
+    return;
+  }
+  self->relaySouth(msg);
+}
+
+// Hands the message to the module driver in serialised segments of mSegSize bytes.
+void cBTMsg::relaySouth(YMsg* msg) {
+  unsigned char buffer[kMaxSegSize];  // mSegSize never exceeds it (readSegSize)
+  msg->segmentMessage(mSegSize);
+  msg->resetSegment();
+  for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
+    int n = seg->getMsg(buffer, static_cast<unsigned short>(mSegSize));
+    mModem->sendFrame(buffer, n);
+    debug("BTModem sent %d bytes", n);
+  }
+  delete msg;
+}
+
+void cBTMsg::onModemFrame(const unsigned char* data, int length) {
+  cBTMsg* self = instance();
+  if (self == nullptr) return;
+  YMsg* complete = self->mPendingMsg.onUnit(data, length);
+  if (complete != nullptr) cLocalMsg::sendNorth(complete);
+}

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "support/YMsg.h"
-#include "support/cReassembler.h"
 #include "support/cProperties.h"
+#include "support/cReassembler.h"
 #include "support/cYlog.h"
 
 class cBTModem;
@@ -24,6 +24,12 @@ enum {
 // while the instance does not exist.
 class cBTMsg : public cYlog {
  public:
+  // Serialised segment sizes towards the module: a framed segment of kMaxSegSize bytes fills the
+  // modem's 2048-byte framing buffer; kMinSegSize carries one payload byte after the header.
+  static constexpr int kDefaultSegSize = 256;
+  static constexpr int kMinSegSize = 6;
+  static constexpr int kMaxSegSize = 1021;
+
   static void create(cProperties* props);
   static void requestDiscovery();
   static void requestPairing();
@@ -38,12 +44,32 @@ class cBTMsg : public cYlog {
   explicit cBTMsg(cProperties* props);
 
  private:
+  struct cStateRow;
+  static const cStateRow kStates[4];
+
   static void* stateThreadEntry(void* self);
+  static void post(int32_t state);
   void stateThread();
+  void startUp();
+  void tick();
+  void enterState(int32_t state);
+  void runStateTick();
+  void enterStandby();
+  void enterDiscovery();
+  void enterPaired();
+  void enterConnected();
+  void tickStandby();
+  void tickDiscovery();
+  void tickPaired();
+  void tickConnected();
+  void checkDiscoveryTimeout();
+  void signalState();
+  int32_t readSegSize() const;
+  void relaySouth(YMsg* msg);
 
   cBTModem* mModem;
   cProperties* mProps;
-  int32_t mLinkState;
+  int32_t mLinkState;  // written and read by the link state thread only
   std::atomic<int32_t> mRequestedState;
   int32_t mDiscoveryStart;
   cReassembler mPendingMsg;  // the partial message from the module

@@ -1,6 +1,127 @@
 #include "north/cLocalMsg.h"
 
-// Placeholder until the north link is built.
-void cLocalMsg::create(cProperties*) {}
-void cLocalMsg::sendNorth(YMsg* msg) { delete msg; }
-cLocalMsg* cLocalMsg::instance() { return nullptr; }
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "link/cBTMsg.h"
+
+namespace {
+
+// Set once by create() after the constructor has returned; read by every thread.
+std::atomic<cLocalMsg*> sInstance{nullptr};
+
+const char* const kHostKey = "zam.broker.host";
+const char* const kPortKey = "zam.broker.port";
+const char* const kDefaultHost = "localhost";
+const int kDefaultPort = 60010;
+
+}  // namespace
+
+cLocalMsg* cLocalMsg::instance() {
+  return sInstance.load(std::memory_order_acquire);
+}
+
+void cLocalMsg::create(cProperties* props) {
+  if (instance() != nullptr) return;
+  cLocalMsg* created = new cLocalMsg(props);
+  sInstance.store(created, std::memory_order_release);
+}
+
+cLocalMsg::cLocalMsg(cProperties* props)
+    : cYlog("cLocalMsg"), mProps(props), mSocket(-1), mPendingMsg(*this, "broker to module") {
+  mSocket = socket(AF_INET, SOCK_DGRAM, 0);
+  pthread_t thread;
+  pthread_create(&thread, nullptr, &cLocalMsg::northThreadEntry, this);
+  pthread_detach(thread);
+}
+
+void* cLocalMsg::northThreadEntry(void* self) {
+  static_cast<cLocalMsg*>(self)->northThread();
+  return nullptr;
+}
+
+// Resolves and connects once; without a broker address the thread ends and the daemon runs on.
+void cLocalMsg::northThread() {
+  if (connectBroker()) readLoop();
+}
+
+bool cLocalMsg::connectBroker() {
+  const char* host = mProps->getString(kHostKey, kDefaultHost);
+  hostent* he = gethostbyname2(host, AF_INET);  // only this thread resolves
+  if (he == nullptr || he->h_addr_list[0] == nullptr) {
+    error("Could lookup address for %s", host);
+    return false;
+  }
+  sockaddr_in addr;
+  memset(&addr, 0, sizeof addr);
+  addr.sin_family = static_cast<sa_family_t>(he->h_addrtype);
+  size_t len = std::min(static_cast<size_t>(he->h_length), sizeof addr.sin_addr);
+  memcpy(&addr.sin_addr, he->h_addr_list[0], len);
+  addr.sin_port = htons(static_cast<uint16_t>(mProps->getInt(kPortKey, kDefaultPort)));
+  if (connect(mSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+    fatal("Could not connect to %s:%d", mProps->getString(kHostKey, kDefaultHost),
+          mProps->getInt(kPortKey, kDefaultPort));
+    return false;
+  }
+  debug("North link connected to %s:%d", mProps->getString(kHostKey, kDefaultHost),
+        mProps->getInt(kPortKey, kDefaultPort));
+  return true;
+}
+
+// One datagram per read. A failed read is retried at once; a further failure in a row waits a
+// second first, so a socket that keeps failing cannot spin the thread or flood the log.
+void cLocalMsg::readLoop() {
+  unsigned char buffer[kMaxDatagram];
+  int failures = 0;
+  for (;;) {
+    ssize_t n = read(mSocket, buffer, sizeof buffer);
+    if (n > 0) {
+      failures = 0;
+      debug("Received %d bytes from server", static_cast<int>(n));
+      onBrokerData(buffer, static_cast<int>(n));
+      continue;
+    }
+    warn("Socket Read Error %d", static_cast<int>(n));
+    if (++failures > 1) sleep(1);
+  }
+}
+
+void cLocalMsg::onBrokerData(const unsigned char* data, int length) {
+  YMsg* complete = mPendingMsg.onUnit(data, length);
+  if (complete != nullptr) cBTMsg::sendSouth(complete);
+}
+
+void cLocalMsg::sendNorth(YMsg* msg) {
+  if (msg == nullptr) return;
+  cLocalMsg* self = instance();
+  if (self == nullptr) {
+    delete msg;
+    return;
+  }
+  self->relayNorth(msg);
+}
+
+// Runs on the modem reader thread; the north thread may be blocked reading the same socket.
+void cLocalMsg::relayNorth(YMsg* msg) {
+  unsigned char buffer[kMaxDatagram];
+  msg->segmentMessage(kMaxDatagram);
+  msg->resetSegment();
+  for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
+    int n = seg->getMsg(buffer, kMaxDatagram);
+    ssize_t r = send(mSocket, buffer, static_cast<size_t>(n), 0);
+    if (r < 0) {
+      error("North Tx Error %d", static_cast<int>(r));
+    } else {
+      debug("North sent %d bytes", static_cast<int>(r));
+    }
+  }
+  delete msg;
+}

@@ -1,14 +1,17 @@
 #pragma once
 
 #include "support/YMsg.h"
-#include "support/cReassembler.h"
 #include "support/cProperties.h"
+#include "support/cReassembler.h"
 #include "support/cYlog.h"
 
 // The north link: a connected UDP socket to the message broker, read by a thread of its own.
 // Static operations do nothing while the instance does not exist.
 class cLocalMsg : public cYlog {
  public:
+  // Largest datagram in either direction: one serialised segment.
+  static constexpr int kMaxDatagram = 1024;
+
   static void create(cProperties* props);
   // Takes ownership of msg; sends it to the broker in datagrams of at most 1024 bytes.
   static void sendNorth(YMsg* msg);
@@ -19,7 +22,10 @@ class cLocalMsg : public cYlog {
  private:
   static void* northThreadEntry(void* self);
   void northThread();
+  bool connectBroker();
+  void readLoop();
   void onBrokerData(const unsigned char* data, int length);
+  void relayNorth(YMsg* msg);
 
   cProperties* mProps;
   int mSocket;

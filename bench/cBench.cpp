@@ -1,0 +1,222 @@
+#include "bench/cBench.h"
+
+#include <fcntl.h>
+#include <link.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace {
+
+double monotonicNow() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+std::string makeTempDir() {
+  char pattern[] = "/tmp/ferryd-bench-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("cBench: mkdtemp failed");
+  return pattern;
+}
+
+void removeDir(const std::string& dir) {
+  std::string command = "rm -rf '" + dir + "'";
+  int ignored = system(command.c_str());
+  (void)ignored;
+}
+
+// Sets NAME=value in env, replacing an entry of the same name.
+void setEntry(std::vector<std::string>* env, const std::string& entry) {
+  std::string name = entry.substr(0, entry.find('=') + 1);
+  for (std::string& e : *env) {
+    if (e.compare(0, name.size(), name) == 0) {
+      e = entry;
+      return;
+    }
+  }
+  env->push_back(entry);
+}
+
+std::string entryValue(const std::vector<std::string>& env, const std::string& name) {
+  for (const std::string& e : env) {
+    if (e.compare(0, name.size() + 1, name + "=") == 0) return e.substr(name.size() + 1);
+  }
+  return "";
+}
+
+#if defined(__SANITIZE_THREAD__)
+// Path of the loaded shared library whose file name contains name; empty when none is loaded.
+std::string loadedLibrary(const std::string& name) {
+  struct cSearch {
+    const std::string* name;
+    std::string path;
+  } search{&name, ""};
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        cSearch* s = static_cast<cSearch*>(data);
+        std::string path = info->dlpi_name ? info->dlpi_name : "";
+        if (path.find(*s->name) == std::string::npos) return 0;
+        s->path = path;
+        return 1;
+      },
+      &search);
+  return search.path;
+}
+#endif
+
+std::string speedText(double speed) {
+  std::ostringstream out;
+  out << speed;
+  return out.str();
+}
+
+}  // namespace
+
+cBench::cBench(cBenchOptions options)
+    : mOptions(std::move(options)), mDir(makeTempDir()), mPid(-1), mStartTime(0) {
+  mConfigPath = mDir + "/ferryd.conf";
+  mLogPath = mDir + "/ferryd.log";
+  mOutputPath = mDir + "/ferryd.out";
+  mGpio.reset(new cSimGpio());
+  mModule.reset(new cSimModule());
+  mBroker.reset(new cSimBroker());
+  writeConfig();
+}
+
+cBench::~cBench() {
+  stop();
+  mLog.stop();
+  if (getenv("FERRYD_BENCH_KEEP") == nullptr) removeDir(mDir);
+}
+
+void cBench::writeConfig() const {
+  std::ofstream out(mConfigPath);
+  out << "ferryd.io.pvxio = " << mGpio->devPath() << "\n";
+  out << "ferryd.io.tty = " << mModule->ttyPath() << "\n";
+  out << "zam.broker.host = " << mOptions.brokerHost << "\n";
+  out << "zam.broker.port = " << (mOptions.brokerPort ? mOptions.brokerPort : mBroker->port())
+      << "\n";
+  if (mOptions.segSize != 0) out << "ferryd.io.segsize = " << mOptions.segSize << "\n";
+  if (!mOptions.btName.empty()) out << "ferryd.io.btname = " << mOptions.btName << "\n";
+  for (const auto& kv : mOptions.keys) out << kv.first << " = " << kv.second << "\n";
+  out << "log4cpp.rootCategory = DEBUG, bench\n";
+  out << "log4cpp.appender.bench = FileAppender\n";
+  out << "log4cpp.appender.bench.fileName = " << mLogPath << "\n";
+  out << "log4cpp.appender.bench.layout = PatternLayout\n";
+  out << "log4cpp.appender.bench.layout.ConversionPattern = " << cBenchLog::kPattern << "\n";
+}
+
+// This process's environment plus the simulated device's entries, libfaketime at the chosen
+// speed, and the sanitizer options that umockdev's preload needs.
+std::vector<std::string> cBench::childEnvironment() const {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
+  for (const std::string& entry : mGpio->childEnv()) setEntry(&env, entry);
+  if (mOptions.speed != 1.0) {
+    setEntry(&env, "LD_PRELOAD=" + entryValue(env, "LD_PRELOAD") + ":" + FAKETIME_LIB);
+    setEntry(&env, "FAKETIME=+0 x" + speedText(mOptions.speed));
+  }
+#if defined(__SANITIZE_THREAD__)
+  // The sanitizer's interceptors must come before the preloaded libraries: with libfaketime
+  // first, TSan would not see the mutex released inside a condition wait.
+  std::string tsan = loadedLibrary("libtsan.so");
+  if (!tsan.empty()) setEntry(&env, "LD_PRELOAD=" + tsan + ":" + entryValue(env, "LD_PRELOAD"));
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+  std::string asan = entryValue(env, "ASAN_OPTIONS");
+  setEntry(&env, "ASAN_OPTIONS=" + asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0");
+#endif
+  return env;
+}
+
+bool cBench::start() {
+  if (mPid > 0) return true;
+  std::vector<std::string> env = childEnvironment();
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(&e[0]);
+  envp.push_back(nullptr);
+  std::string binary = FERRYD_BINARY;
+  std::string config = mConfigPath;
+  char* argv[] = {&binary[0], &config[0], nullptr};
+  int out = open(mOutputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+
+  std::ofstream(mLogPath, std::ios::trunc).close();  // a restart begins a fresh log
+  mLog.follow(mLogPath);
+  mStartTime = monotonicNow();
+  pid_t pid = fork();
+  if (pid < 0) {
+    close(out);
+    return false;
+  }
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the test
+    dup2(out, STDOUT_FILENO);
+    dup2(out, STDERR_FILENO);
+    execve(argv[0], argv, envp.data());
+    _exit(127);
+  }
+  close(out);
+  mPid = pid;
+  return true;
+}
+
+void cBench::stop() {
+  if (mPid <= 0) return;
+  kill(mPid, SIGKILL);
+  waitpid(mPid, nullptr, 0);
+  mPid = -1;
+}
+
+bool cBench::running() {
+  if (mPid <= 0) return false;
+  if (waitpid(mPid, nullptr, WNOHANG) == 0) return true;
+  mPid = -1;
+  return false;
+}
+
+double cBench::now() {
+  return monotonicNow();
+}
+
+int cBench::realMs(double daemonSeconds, int marginMs) const {
+  return static_cast<int>(daemonSeconds * 1000.0 / speed()) + marginMs;
+}
+
+void cBench::sleepDaemon(double daemonSeconds) const {
+  double real = daemonSeconds / speed();
+  timespec ts;
+  ts.tv_sec = static_cast<time_t>(real);
+  ts.tv_nsec = static_cast<long>((real - ts.tv_sec) * 1e9);
+  while (nanosleep(&ts, &ts) != 0) {
+  }
+}
+
+std::string cBench::daemonOutput() const {
+  std::ifstream in(mOutputPath);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string cBench::sanitizerReport() const {
+  static const char* const kMarks[] = {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                                       "WARNING: ThreadSanitizer", "runtime error:"};
+  std::string output = daemonOutput();
+  for (const char* mark : kMarks) {
+    size_t at = output.find(mark);
+    if (at != std::string::npos) return output.substr(at, 4000);
+  }
+  return "";
+}

@@ -1,0 +1,136 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "bench/cBenchWire.h"
+#include "tests/link/benchTest.h"
+
+namespace {
+
+using cBenchWire::payload;
+constexpr int kMargin = cBenchSteps::kMarginMs;
+
+// A loopback UDP port with nobody on it.
+uint16_t unusedPort() {
+  int s = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(s);
+  return ntohs(addr.sin_port);
+}
+
+class NorthLinkTest : public cBenchTest {
+ protected:
+  cBench& bringUp(cBenchOptions o) {
+    o.speed = 20;
+    cBench& b = start(o);
+    EXPECT_TRUE(cBenchSteps::waitStartup(b));
+    EXPECT_TRUE(cBenchSteps::connectPeer(b));
+    return b;
+  }
+};
+
+// Without a broker the link still "connects"; what is sent north is lost, the refusals come back
+// as read errors, and reading goes on: a broker that turns up later gets the next messages and is
+// heard.
+TEST_F(NorthLinkTest, AbsentBrokerLosesMessagesUntilOneListens) {
+  cBenchOptions o;
+  o.brokerPort = unusedPort();
+  cBench& b = bringUp(o);
+  const std::string port = std::to_string(o.brokerPort);
+  ASSERT_TRUE(b.waitForLog("North link connected to 127.0.0.1:" + port, 1, kMargin));
+
+  b.module().sendMessage(1, payload(100, 1));
+  ASSERT_TRUE(b.waitForLog("North sent 105 bytes", 1, b.realMs(2, kMargin)));
+  ASSERT_TRUE(b.waitForLog("Socket Read Error -1", 1, b.realMs(2, kMargin)));
+  EXPECT_EQ("WARN", b.log().matching("Socket Read Error")[0].level);
+
+  cSimBroker late(o.brokerPort);
+  std::vector<uint8_t> north = payload(2000, 2);
+  b.module().sendMessage(2, north);
+  ASSERT_TRUE(late.waitForMessages(1, b.realMs(3, kMargin)));
+  EXPECT_EQ(north, late.messages()[0].payload);
+
+  std::vector<uint8_t> south = payload(300, 3);
+  ASSERT_TRUE(late.waitForPeer(kMargin));
+  ASSERT_EQ(1, late.sendMessage(3, south));
+  ASSERT_TRUE(b.module().waitForMessages(1, b.realMs(3, kMargin)));
+  EXPECT_EQ(south, b.module().messages()[0]);
+  EXPECT_LE(b.logCount("Socket Read Error"), 2);
+}
+
+// A broker host that does not resolve: one error naming it, no north traffic ever, one transmit
+// error per segment the peer sends; the rest of the daemon keeps working.
+TEST_F(NorthLinkTest, UnresolvableHostDropsNorthTrafficSegmentBySegment) {
+  cBenchOptions o;
+  o.brokerHost = "ferryd-no-such-host.invalid";
+  cBench& b = bringUp(o);
+  std::vector<cBenchLog::cLine> lookup = b.log().matching("Could lookup address for");
+  ASSERT_EQ(1u, lookup.size());
+  EXPECT_EQ("Could lookup address for ferryd-no-such-host.invalid", lookup[0].message);
+  EXPECT_EQ("ERROR", lookup[0].level);
+
+  b.module().sendMessage(1, payload(2500, 1));  // three datagrams' worth
+  b.module().sendMessage(2, payload(10, 2));
+  ASSERT_TRUE(b.waitForLog("North Tx Error", 4, b.realMs(2, kMargin)));
+  b.sleepDaemon(2);
+  EXPECT_EQ(4, b.logCount("North Tx Error"));
+  EXPECT_EQ("ERROR", b.log().matching("North Tx Error")[0].level);
+  EXPECT_EQ(0, b.logCount("North sent"));
+  EXPECT_EQ(0, b.logCount("North link connected"));
+  EXPECT_TRUE(b.broker().datagrams().empty());
+
+  int ticks = b.logCount("State tick");
+  ASSERT_TRUE(b.waitForLog("State tick", ticks + 1, b.realMs(11, kMargin)));
+  ASSERT_TRUE(cBenchSteps::disconnectPeer(b));
+}
+
+// A broker address the socket cannot connect to (broadcast, not allowed on this socket): a fatal
+// line naming host and port, and the daemon runs on without a north link.
+TEST_F(NorthLinkTest, FailedConnectIsReportedAndTheDaemonRunsOn) {
+  cBenchOptions o;
+  o.brokerHost = "255.255.255.255";
+  o.brokerPort = 60123;
+  cBench& b = bringUp(o);
+  std::vector<cBenchLog::cLine> fatal = b.log().matching("Could not connect to");
+  ASSERT_EQ(1u, fatal.size());
+  EXPECT_EQ("Could not connect to 255.255.255.255:60123", fatal[0].message);
+  EXPECT_EQ("FATAL", fatal[0].level);
+  EXPECT_EQ(0, b.logCount("North link connected"));
+
+  b.module().sendMessage(1, payload(30, 1));
+  ASSERT_TRUE(b.waitForLog("North Tx Error", 1, b.realMs(2, kMargin)));
+  EXPECT_EQ(0, b.logCount("North sent"));
+  ASSERT_TRUE(cBenchSteps::disconnectPeer(b));
+}
+
+// An empty datagram reads as a failure (0) and reading goes on; failures in a row are paced.
+TEST_F(NorthLinkTest, EmptyDatagramsAreReadErrorsAndReadingGoesOn) {
+  cBench& b = bringUp({});
+  ASSERT_TRUE(cBenchSteps::waitNorth(b));
+  ASSERT_TRUE(b.broker().sendRaw({}));
+  ASSERT_TRUE(b.waitForLog("Socket Read Error 0", 1, b.realMs(1, kMargin)));
+  EXPECT_EQ("WARN", b.log().matching("Socket Read Error 0")[0].level);
+  std::vector<uint8_t> first = payload(40, 1);
+  ASSERT_EQ(1, b.broker().sendMessage(1, first));
+  ASSERT_TRUE(b.module().waitForMessages(1, b.realMs(2, kMargin)));
+
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(b.broker().sendRaw({}));
+  std::vector<uint8_t> second = payload(40, 2);
+  ASSERT_EQ(1, b.broker().sendMessage(2, second));
+  ASSERT_TRUE(b.module().waitForMessages(2, b.realMs(5, kMargin)));
+  EXPECT_EQ(first, b.module().messages()[0]);
+  EXPECT_EQ(second, b.module().messages()[1]);
+
+  std::vector<cBenchLog::cLine> errors = b.log().matching("Socket Read Error 0");
+  ASSERT_EQ(4u, errors.size());
+  EXPECT_LT(errors[2].daemonTime - errors[1].daemonTime, 0.5);  // a first failure: read again
+  EXPECT_GE(errors[3].daemonTime - errors[2].daemonTime, 0.9);  // then a pause
+}
+
+}  // namespace
