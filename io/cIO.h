@@ -8,8 +8,20 @@
 
 // Board I/O on the GPIO character device: the pairing button, the module's reset line and the
 // red and green Bluetooth LEDs. One instance per process, made by create().
+//
+// Device protocol: the pin-count request answers the number of pins; the pin-table request fills
+// one 20-byte entry per pin (id at offset 0, NUL-terminated name of at most 16 bytes at offset 4);
+// reads and writes carry 4-byte records {id, value}, little-endian 16-bit each.
 class cIO : public cYlog {
  public:
+  static constexpr unsigned long kPinCountRequest = 0x6701;      // _IO('g', 1)
+  static constexpr unsigned long kPinTableRequest = 0x80046702;  // _IOR('g', 2, 4 bytes)
+  static constexpr int kTableEntrySize = 20;
+  static constexpr int kNameSize = 16;
+  static constexpr int kRecordSize = 4;
+  // A larger pin count is treated as a failed count request.
+  static constexpr int kMaxPins = 4096;
+
   static void create(cProperties* props);
   static void setLedMode(int mode);
   static void setLedBlink(int on);

@@ -1,0 +1,117 @@
+// Pin access on the simulated GPIO device: name lookup, reads, writes and device failures.
+#include <gtest/gtest.h>
+
+#include "io/cIO.h"
+#include "tests/common/cLogCapture.h"
+#include "tests/io/cIOTestBoard.h"
+
+namespace {
+
+TEST(cIOPins, NamesIgnoreCaseLastDuplicateWinsAndIdZeroIsValid) {
+  cLogCapture log;
+  cIOTestBoard board({{"bt_pair", 0, 1},
+                      {"BT_RESET", 7, 0},
+                      {"LED_BT_RED", 5, 0},
+                      {"Led_Bt_Green", 3, 0},
+                      {"LED_BT_RED", 9, 0}});
+  cIO io(&board.props);
+  EXPECT_GE(io.fd(), 0);
+  EXPECT_EQ(0, io.pairPin());
+  EXPECT_EQ(7, io.resetPin());
+  EXPECT_EQ(9, io.redPin());
+  EXPECT_EQ(3, io.greenPin());
+  // Pin 0 is read like any other.
+  EXPECT_EQ(1, io.readPin(0));
+  EXPECT_EQ(4, io.writePin(0, 1));
+  EXPECT_EQ((std::vector<std::pair<int, int>>{{0, 1}}), board.writes().back());
+  // A name that is only a prefix of a pin's name, or longer than it, is not that pin.
+  EXPECT_EQ(-1, io.findPin(io.fd(), "BT_PAI"));
+  EXPECT_EQ(-1, io.findPin(io.fd(), "BT_PAIRS"));
+  EXPECT_EQ(0, log.count("", "cIO"));  // pin operations report nothing
+}
+
+TEST(cIOPins, NameCompareEndsAfterSixteenBytes) {
+  // The last entry's name fills all 16 bytes without a NUL: the compare must not read past the
+  // table (the sanitizer build catches a read beyond the buffer).
+  cIOTestBoard board({{"BT_PAIR", 1, 1}, {"ABCDEFGHIJKLMNOP", 2, 0}});
+  cIO io(&board.props);
+  EXPECT_EQ(2, io.findPin(io.fd(), "abcdefghijklmnop"));
+  EXPECT_EQ(-1, io.findPin(io.fd(), "ABCDEFGHIJKLMNOPQ"));
+  EXPECT_EQ(-1, io.findPin(io.fd(), "ABCDEFGHIJKLMNO"));
+  EXPECT_EQ(-1, io.findPin(io.fd(), ""));
+}
+
+TEST(cIOPins, ReadPinAsksTheCountEachTimeAndReturnsTheByteCountForAnAbsentPin) {
+  cIOTestBoard board;
+  cIO io(&board.props);
+  int pair = board.sim.pinId("BT_PAIR");
+  ASSERT_EQ(pair, io.pairPin());
+  int before = board.sim.countRequests();
+  EXPECT_EQ(1, io.readPin(pair));
+  board.sim.press();
+  EXPECT_EQ(0, io.readPin(pair));
+  EXPECT_EQ(before + 2, board.sim.countRequests());
+  EXPECT_EQ(16, io.readPin(999));  // 4 pins, 4 bytes each
+  EXPECT_EQ(16, io.readPin(-1));
+  board.sim.setReadFails(true);
+  EXPECT_EQ(-1, io.readPin(pair));
+}
+
+TEST(cIOPins, FailedOrOversizedCountGivesMinusOne) {
+  cIOTestBoard board;
+  cIO io(&board.props);
+  int pair = io.pairPin();
+  for (int reply : {-1, 0, 4097, 1 << 30}) {
+    SCOPED_TRACE(reply);
+    board.sim.setCountReply(reply);
+    size_t readsBefore = board.sim.readTimes().size();
+    EXPECT_EQ(-1, io.findPin(io.fd(), "BT_PAIR"));
+    EXPECT_EQ(-1, io.readPin(pair));
+    EXPECT_EQ(readsBefore, board.sim.readTimes().size());  // no read without a sane count
+  }
+  // The largest count taken: the device then fills the entries it has.
+  board.sim.setCountReply(4096);
+  EXPECT_EQ(pair, io.findPin(io.fd(), "BT_PAIR"));
+  board.sim.setCountReply(std::nullopt);
+  board.sim.setTableFails(true);
+  EXPECT_EQ(-1, io.findPin(io.fd(), "BT_PAIR"));
+}
+
+TEST(cIOPins, PinsOfAFailedTableAreMinusOne) {
+  cIOTestBoard board;
+  board.sim.setTableFails(true);
+  cIO io(&board.props);
+  EXPECT_GE(io.fd(), 0);
+  EXPECT_EQ(-1, io.pairPin());
+  EXPECT_EQ(-1, io.resetPin());
+  EXPECT_EQ(-1, io.redPin());
+  EXPECT_EQ(-1, io.greenPin());
+}
+
+TEST(cIOPins, ConfiguredNamesAreUsed) {
+  cIOTestBoard board({{"KEY0", 40, 1}, {"RST", 41, 0}, {"R", 42, 0}, {"G", 43, 0}},
+                     "ferryd.io.btpair = key0\nferryd.io.btreset = RST\n"
+                     "ferryd.io.btledr = R\nferryd.io.btledg = g\n");
+  cIO io(&board.props);
+  EXPECT_EQ(40, io.pairPin());
+  EXPECT_EQ(41, io.resetPin());
+  EXPECT_EQ(42, io.redPin());
+  EXPECT_EQ(43, io.greenPin());
+}
+
+TEST(cIOPins, MissingDeviceLeavesEverythingMinusOne) {
+  cLogCapture log;
+  cIOTestBoard board(cSimGpio::defaultPins(), "ferryd.io.pvxio = /dev/ferryd-no-such-device\n");
+  cIO io(&board.props);
+  EXPECT_EQ(-1, io.fd());
+  EXPECT_EQ(-1, io.pairPin());
+  EXPECT_EQ(-1, io.resetPin());
+  EXPECT_EQ(-1, io.redPin());
+  EXPECT_EQ(-1, io.greenPin());
+  EXPECT_EQ(-1, io.readPin(12));
+  EXPECT_EQ(-1, io.writePin(12, 1));
+  EXPECT_EQ(0, board.sim.countRequests());
+  EXPECT_EQ(0, log.count("", "cIO"));
+}
+
+}  // namespace
