@@ -1,1 +1,102 @@
-// placeholder: replaced by the real implementation
+#include "modem/cBTModem.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "io/cIO.h"
+
+cBTModem::cBTModem(const char* ttyPath)
+    : cYlog("cBTModem"),
+      mTtyFd(-1),
+      mBypass(false),
+      mLineLen(0),
+      mLineCut(false),
+      mPendingCmd(nullptr),
+      mURCIdx(0),
+      mHDLC(),
+      mQuickEofWarned(false),
+      mFrameSinkContext(nullptr),
+      mFrameSink(nullptr) {
+  mLine[0] = '\0';
+  pthread_mutex_init(&mPendingMutex, nullptr);
+  pthread_mutex_init(&mWriteMutex, nullptr);
+  resetModule();
+  mTtyFd = openTty(ttyPath);
+  pthread_t thread;
+  if (pthread_create(&thread, nullptr, readerThreadEntry, this) == 0) {
+    pthread_detach(thread);
+  } else {
+    error("Could not start the reader thread for %s", ttyPath);
+  }
+}
+
+void cBTModem::resetModule() {
+  cIO::setResetLine(1);
+  sleep(1);
+  cIO::setResetLine(0);
+}
+
+int cBTModem::openTty(const char* path) {
+  int fd = open(path, O_RDWR | O_NOCTTY);
+  if (fd < 0) {
+    error("%s Could not be Opened err(%d)", path, fd);
+    return fd;
+  }
+  debug("%s Opened OK", path);
+  // Built from a zeroed record: every flag not named here ends up off.
+  termios tio;
+  memset(&tio, 0, sizeof tio);
+  cfsetispeed(&tio, B115200);
+  cfsetospeed(&tio, B115200);
+  tio.c_cflag &= ~(CRTSCTS | PARENB | CSTOPB);
+  tio.c_cflag |= CLOCAL | CREAD | CS8;
+  tio.c_iflag &= ~(INPCK | INLCR | ICRNL | IXON | IXANY | IXOFF);
+  tio.c_oflag &= ~OPOST;
+  tio.c_lflag &= ~(ISIG | ICANON | ECHO | ECHOE);
+  tio.c_cc[VTIME] = 50;  // a read returns after 5 s without data
+  tio.c_cc[VMIN] = 0;
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+    warn("%s: serial settings not applied err(%d)", path, errno);
+  }
+  return fd;
+}
+
+int cBTModem::write(const char* data, int len) {
+  debug("Transmitting %d bytes", len);
+  int done = 0;
+  pthread_mutex_lock(&mWriteMutex);
+  while (done < len) {
+    ssize_t n = ::write(mTtyFd, data + done, len - done);
+    if (n > 0) {
+      done += static_cast<int>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      if (mTtyFd >= 0) warn("Write failed err(%d) after %d of %d bytes", errno, done, len);
+      break;
+    }
+  }
+  pthread_mutex_unlock(&mWriteMutex);
+  return (done == 0 && len > 0) ? -1 : done;
+}
+
+void cBTModem::sendFrame(const unsigned char* data, int len) {
+  if (!mBypass) return;
+  if (len < 0 || len > cHDLC::kMaxPayload) {
+    error("Frame payload of %d bytes dropped: at most %d fit a frame", len, cHDLC::kMaxPayload);
+    return;
+  }
+  unsigned char out[kFrameBufSize];
+  int outLen = 0;
+  mHDLC.frameData(data, len, out, &outLen);
+  write(reinterpret_cast<const char*>(out), outLen);
+}
+
+void cBTModem::setFrameSink(cFrameSink sink, void* context) {
+  mFrameSinkContext = context;
+  mFrameSink = sink;
+}

@@ -15,7 +15,16 @@ class cBTCmd;
 // command operations.
 class cBTModem : public cYlog {
  public:
+  static constexpr int kLineSize = 1024;  // a line keeps at most kLineSize - 1 characters
+  static constexpr int kReadSize = 1024;
+  // Room for the largest payload the peer's unframer accepts, framed.
+  static constexpr int kFrameBufSize = 2 + 2 * (cHDLC::kMaxPayload + 2);
+
+  // Pulses the reset line for one second, opens the device and starts the reader thread, which
+  // runs until the process ends.
   explicit cBTModem(const char* ttyPath);
+  cBTModem(const cBTModem&) = delete;
+  cBTModem& operator=(const cBTModem&) = delete;
 
   void resetModule();
   int openTty(const char* path);
@@ -35,22 +44,43 @@ class cBTModem : public cYlog {
 
   bool inBypass() const { return mBypass.load(); }
 
+  // Also hands every decoded bypass-mode frame to sink (reader thread), after the link manager.
+  using cFrameSink = void (*)(void* context, const unsigned char* data, int len);
+  void setFrameSink(cFrameSink sink, void* context);
+
  private:
+  struct cURC {
+    const char* keyword;
+    const char* logLine;
+    void (cBTModem::*action)();
+  };
+  static const cURC kURCs[];
+
   static void* readerThreadEntry(void* self);
   void readerThread();
   void receive();
+  void onCommandByte(unsigned char byte);
   void onLine(char* line, int len);
   void parseURC(char* line);
+  void onBypassURC();
+  void onConnectionDownURC();
+  void onBondOkURC();
   void onBypassData(const unsigned char* data, int len);
-  void runCommand(cBTCmd* cmd, const char* successLine);
+  void onFrame(const unsigned char* frame, int len);
+  void setPending(cBTCmd* cmd);
+  bool runCommand(cBTCmd* cmd);
 
   int32_t mTtyFd;
   std::atomic<bool> mBypass;
-  char mLine[1024];
+  char mLine[kLineSize];
   int32_t mLineLen;
+  bool mLineCut;        // the line in mLine was cut; the rest up to its LF is dropped
   cBTCmd* mPendingCmd;  // guarded by mPendingMutex
   int32_t mURCIdx;
   cHDLC mHDLC;
+  bool mQuickEofWarned;
   pthread_mutex_t mPendingMutex;  // "deliver a line" versus "withdraw the command"
   pthread_mutex_t mWriteMutex;    // keeps frames and command lines whole on the wire
+  std::atomic<void*> mFrameSinkContext;
+  std::atomic<cFrameSink> mFrameSink;
 };

@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "modem/cBTCmds.h"
+#include "tests/common/cLogCapture.h"
+
+namespace {
+
+// Gives the tests the step of a transaction that examines the waiting line.
+template <class Cmd>
+struct cExposed : Cmd {
+  using cBTCmd::examineReply;
+  using Cmd::Cmd;
+};
+
+bool matches(cBTCmd& cmd, const std::string& line) {
+  std::vector<char> buf(line.begin(), line.end());
+  buf.push_back('\0');
+  return cmd.parseReply(buf.data());
+}
+
+TEST(ModemCommands, LinesAndWaitBudgetsOfTheSevenCommands) {
+  struct {
+    std::unique_ptr<cBTCmd> cmd;
+    const char* line;
+    int retries;
+  } rows[] = {
+      {std::make_unique<cBTCmdGetConfig>(), "AT+AB config\r\n", 10},
+      {std::make_unique<cBTCmdSetName>("Bramblefox"), "AT+AB DefaultLocalName Bramblefox\r\n", 10},
+      {std::make_unique<cBTCmdSPPDisconnect>(), "AT+AB SPPDisconnect\r\n", 10},
+      {std::make_unique<cBTCmdUpdateInquiryScan>(0, 18, 2048),
+       "AT+AB UpdateInquiryScan 0 18 2048\r\n", 60},
+      {std::make_unique<cBTCmdEnableBond>(), "AT+AB EnableBond\r\n", 10},
+      {std::make_unique<cBTCmdDisableBond>(), "AT+AB DisableBond\r\n", 10},
+      {std::make_unique<cBTCmdEraseBondTable>(), "AT+AB EraseBondTable\r\n", 10},
+  };
+  for (auto& r : rows) {
+    EXPECT_STREQ(r.line, r.cmd->getCmdText());
+    EXPECT_EQ(r.retries, r.cmd->retries()) << r.line;
+  }
+}
+
+TEST(ModemCommands, MatchersCompareWordOneExactlyOrByPrefix) {
+  cBTCmdEnableBond enable;
+  EXPECT_TRUE(matches(enable, "AT-AB BondEnabled"));
+  EXPECT_TRUE(matches(enable, "AT-AB EnableBondOk"));
+  EXPECT_TRUE(matches(enable, "OK BondEnabled"));  // the first word is not examined
+  EXPECT_TRUE(matches(enable, "AT-AB BondEnabled and more"));
+  EXPECT_FALSE(matches(enable, "AT-AB BondEnabledX"));
+  EXPECT_FALSE(matches(enable, "AT-AB bondenabled"));
+  EXPECT_FALSE(matches(enable, "BondEnabled"));
+  EXPECT_FALSE(matches(enable, "AT-AB=BondEnabled"));  // '=' separates only config lines
+  cBTCmdDisableBond disable;
+  EXPECT_TRUE(matches(disable, "AT-AB BondDisabled"));
+  EXPECT_FALSE(matches(disable, "AT-AB BondDisabledX"));
+  EXPECT_FALSE(matches(disable, "AT-AB BondEnabled"));
+  cBTCmdEraseBondTable erase;
+  EXPECT_TRUE(matches(erase, "AT-AB BondTableErased"));
+  EXPECT_FALSE(matches(erase, "AT-AB BondTableErase"));
+
+  cBTCmdSetName name("Fox");
+  EXPECT_TRUE(matches(name, "AT-AB LocalNameOk"));
+  EXPECT_TRUE(matches(name, "AT-AB LocalNameOkay"));
+  EXPECT_FALSE(matches(name, "AT-AB LocalName"));
+  EXPECT_FALSE(matches(name, "AT-AB LocalNameO"));
+  cBTCmdSPPDisconnect spp;
+  EXPECT_TRUE(matches(spp, "AT-AB SPPConnectionClosed"));
+  EXPECT_TRUE(matches(spp, "AT-AB SPPConnectionClosedByHost"));
+  EXPECT_FALSE(matches(spp, "AT-AB SPPConnectionClose"));
+  cBTCmdUpdateInquiryScan scan(2, 18, 2048);
+  EXPECT_TRUE(matches(scan, "AT-AB InquiryScanUpdateDone"));
+  EXPECT_TRUE(matches(scan, "AT-AB InquiryScanUpdateDo"));  // 19 letters are enough
+  EXPECT_TRUE(matches(scan, "AT-AB InquiryScanUpdateDoX"));
+  EXPECT_FALSE(matches(scan, "AT-AB InquiryScanUpdateD"));
+}
+
+TEST(ModemCommands, GetConfigReadsKeysUntilThePin) {
+  cLogCapture log;
+  cBTCmdGetConfig cfg;
+  EXPECT_FALSE(matches(cfg, "AT-AB BuildVersion=3.1.4"));
+  EXPECT_FALSE(matches(cfg, "AT-AB BD_ADDR=0016A4B1C2D3"));  // seven letters of BD_ADDRESS
+  EXPECT_FALSE(matches(cfg, "AT-AB DeviceName=Fox"));
+  EXPECT_FALSE(matches(cfg, "AT-AB Volume=3"));
+  EXPECT_FALSE(matches(cfg, "AT-AB PIN"));
+  EXPECT_TRUE(matches(cfg, "X PIN=0000"));
+  EXPECT_STREQ("3.1.4", cfg.buildVersion());
+  EXPECT_STREQ("0016A4B1C2D3", cfg.bdAddress());
+  EXPECT_STREQ("Fox", cfg.deviceName());
+  EXPECT_STREQ("0000", cfg.pin());
+  for (const char* line :
+       {"Got BuildVer 3.1.4", "Got BDAddress 0016A4B1C2D3", "Got DeviceName Fox", "Got PIN 0000"}) {
+    EXPECT_EQ(1, log.count(line, "cBTCmd")) << line;
+  }
+  EXPECT_EQ(4u, log.matching("Got ").size());
+}
+
+TEST(ModemCommands, GetConfigCutsLongValuesToTheirFields) {
+  cLogCapture log;
+  cBTCmdGetConfig cfg;
+  std::string longValue(40, 'v');
+  matches(cfg, "AT-AB BuildVersion=" + longValue);
+  matches(cfg, "AT-AB BD_ADDRESS=" + longValue);
+  matches(cfg, "AT-AB DeviceName=" + longValue);
+  EXPECT_TRUE(matches(cfg, "AT-AB PIN=" + longValue));
+  EXPECT_EQ(std::string(15, 'v'), cfg.buildVersion());
+  EXPECT_EQ(std::string(12, 'v'), cfg.bdAddress());
+  EXPECT_EQ(std::string(19, 'v'), cfg.deviceName());
+  EXPECT_EQ(std::string(10, 'v'), cfg.pin());
+  EXPECT_EQ(1, log.count("Got PIN " + std::string(10, 'v')));
+  EXPECT_EQ(4u, log.matching("cut to").size());
+}
+
+TEST(ModemCommands, LongNameIsCutSoTheLineKeepsCrLf) {
+  cLogCapture log;
+  std::string fits(38, 'n');
+  cBTCmdSetName whole(fits.c_str());
+  EXPECT_EQ("AT+AB DefaultLocalName " + fits + "\r\n", whole.getCmdText());
+  EXPECT_EQ(0u, log.matching("cut").size());
+  for (size_t len : {39, 40, 100}) {
+    std::string name(len, 'n');
+    name[38] = 'X';  // the first character that does not fit
+    cBTCmdSetName cmd(name.c_str());
+    EXPECT_EQ("AT+AB DefaultLocalName " + fits + "\r\n", cmd.getCmdText());
+    EXPECT_EQ(fits, cmd.name());
+  }
+  auto warnings = log.matching("cut to its first 38");
+  ASSERT_EQ(3u, warnings.size());
+  EXPECT_EQ("WARN", warnings[0].level);
+  EXPECT_NE(std::string::npos, warnings[0].message.find("\"" + fits + "\""));
+}
+
+TEST(ModemCommands, CommandTextAndReplyCopiesAreBounded) {
+  cLogCapture log;
+  cExposed<cBTCmdEnableBond> cmd;
+  std::string text(200, 't');
+  cmd.setCmdText(text.c_str());
+  EXPECT_EQ(std::string(63, 't'), cmd.getCmdText());
+  cmd.setCmdText("AT+AB EnableBond\r\n");
+  EXPECT_STREQ("AT+AB EnableBond\r\n", cmd.getCmdText());
+
+  // A completing line of 256 characters is not taken for an empty one.
+  std::string line = "AT-AB BondEnabled " + std::string(256 - 18, 'x');
+  cmd.onReplyLine(line.c_str(), static_cast<int>(line.size()));
+  EXPECT_TRUE(cmd.waitReply());
+  EXPECT_TRUE(cmd.examineReply());
+  // A line longer than the reply buffer is cut to it.
+  line = "AT-AB BondEnabled " + std::string(3000, 'y');
+  cmd.onReplyLine(line.c_str(), static_cast<int>(line.size()));
+  char out[cBTCmd::kReplySize];
+  EXPECT_EQ(cBTCmd::kReplySize - 1, cmd.takeReply(out));
+  EXPECT_EQ(0, memcmp(out, line.data(), cBTCmd::kReplySize - 1));
+}
+
+TEST(ModemCommands, OneReplySlotKeepsOnlyTheLatestLine) {
+  cLogCapture log;
+  cExposed<cBTCmdEnableBond> cmd;
+  cmd.onReplyLine("AT-AB BondEnabled", 17);
+  cmd.onReplyLine("AT-AB Busy", 10);
+  EXPECT_TRUE(cmd.waitReply());
+  EXPECT_FALSE(cmd.examineReply());
+  EXPECT_FALSE(cmd.waitReply());  // consumed
+  cmd.onReplyLine("AT-AB Busy", 10);
+  cmd.onReplyLine("AT-AB BondEnabled", 17);
+  EXPECT_TRUE(cmd.examineReply());
+  cmd.onReplyLine("", 0);  // an empty line is not offered to the matcher
+  EXPECT_FALSE(cmd.examineReply());
+  EXPECT_EQ(1, log.count("cmdH: \n"));
+}
+
+}  // namespace
