@@ -95,10 +95,13 @@ void cSimGpio::dispose() {
     g_signal_handlers_disconnect_by_data(mHandler, this);
     g_object_unref(mHandler);
   }
-  if (mSlave >= 0) close(mSlave);
+  // Taking the model's lock once orders everything the serving thread did before this point:
+  // its requests arrive through umockdev's socket, which the thread sanitizer cannot see.
+  (void)mModel.writes();
+  int slave = mSlave.exchange(-1);
+  if (slave >= 0) close(slave);
   mTestbed = nullptr;
   mHandler = nullptr;
-  mSlave = -1;
 }
 
 void cSimGpio::fail(const std::string& what) {
@@ -109,14 +112,15 @@ void cSimGpio::fail(const std::string& what) {
 // Opens the daemon's side of the node's terminal for ourselves. The raw system call keeps the
 // umockdev preload (when this process runs under it) out of this descriptor.
 void cSimGpio::openTerminal() {
-  mMaster = umockdev_testbed_get_dev_fd(mTestbed, mDevPath.c_str());
+  int master = umockdev_testbed_get_dev_fd(mTestbed, mDevPath.c_str());
   char name[256];
-  if (mMaster < 0 || ptsname_r(mMaster, name, sizeof name) != 0) fail("the node has no terminal");
+  if (master < 0 || ptsname_r(master, name, sizeof name) != 0) fail("the node has no terminal");
+  // Signalling input must never block, even when nobody reads for a long time.
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  mMaster = master;
   mSlave = static_cast<int>(
       syscall(SYS_openat, AT_FDCWD, name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (mSlave < 0) fail(std::string("cannot open ") + name);
-  // Signalling input must never block, even when nobody reads for a long time.
-  fcntl(mMaster, F_SETFL, fcntl(mMaster, F_GETFL) | O_NONBLOCK);
 }
 
 std::vector<std::string> cSimGpio::childEnv() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -84,6 +85,8 @@ class cSimGpio {
   std::string mRootDir;
   UMockdevTestbed* mTestbed = nullptr;
   UMockdevIoctlBase* mHandler = nullptr;
-  int mMaster = -1;  // the testbed's side of the node's terminal (not ours to close)
-  int mSlave = -1;   // our own descriptor on the daemon's side, to take input-ready away
+  // Set on the test's thread, used on the testbed's serving thread: the hand-over goes through
+  // umockdev's socket, which the thread sanitizer cannot see, hence atomics.
+  std::atomic<int> mMaster{-1};  // the testbed's side of the node's terminal (not ours to close)
+  std::atomic<int> mSlave{-1};  // our own descriptor on the daemon's side, to take input-ready away
 };

@@ -1,10 +1,11 @@
 #include "tests/common/cLogCapture.h"
 
+#include <time.h>
+#include <unistd.h>
+
 #include <log4cpp/AppenderSkeleton.hh>
 #include <log4cpp/Category.hh>
 #include <log4cpp/Priority.hh>
-#include <time.h>
-#include <unistd.h>
 
 namespace {
 

@@ -1,0 +1,109 @@
+// The demo's reading of the LEDs: its expectations are only as honest as this judgement.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bench/demo/cDemoLeds.h"
+
+namespace {
+
+using cDemoLeds::cChange;
+
+// LED writes and tick reads as the simulated GPIO device records them: each tick reads (at its
+// start) and then rewrites both LEDs; the link manager may write in between.
+struct cBoard {
+  std::vector<cBenchLeds::cSample> samples;
+  std::vector<double> reads;
+  double now = 0;
+
+  void write(int red, int green) { samples.push_back({now, red, green}); }
+  // One one-second tick that ends with the LEDs at red, green.
+  void tick(int red, int green, double seconds = 1.0) {
+    reads.push_back(now);
+    now += 0.001;
+    write(red, green);
+    now += seconds - 0.001;
+  }
+  void blink(int red, int green, int ticks) {
+    for (int i = 0; i < ticks; ++i) tick(i % 2 ? 0 : red, i % 2 ? 0 : green);
+  }
+  std::vector<std::string> views() const {
+    std::vector<std::string> out;
+    for (const cChange& c : cDemoLeds::changes(samples, reads)) out.push_back(c.view);
+    return out;
+  }
+};
+
+TEST(DemoLeds, StartUpThenDiscoveryThenStandby) {
+  cBoard b;
+  b.write(1, 0);  // lit at creation, before the first tick
+  for (int i = 0; i < 10; ++i) b.tick(1, 0);
+  b.now -= 0.5;
+  b.write(0, 0);  // the module is set up: dark within the tick
+  b.now += 0.5;
+  for (int i = 0; i < 4; ++i) b.tick(0, 0);
+  double pairing = b.now + 0.3;
+  b.blink(1, 0, 8);
+  double standby = b.now;
+  for (int i = 0; i < 4; ++i) b.tick(0, 0);
+
+  std::vector<cChange> c = cDemoLeds::changes(b.samples, b.reads);
+  ASSERT_EQ((std::vector<std::string>{"red steady", "dark", "red blinking", "dark"}), b.views());
+  EXPECT_DOUBLE_EQ(0.0, c[0].time);
+  EXPECT_NEAR(9.5, c[1].time, 1e-9);  // the write itself, not the next tick
+  EXPECT_LT(c[2].time, pairing);
+  EXPECT_GE(c[3].time, standby - 1.0);
+}
+
+// A late tick on a busy machine leaves a blinking LED blinking; green blinking that stops
+// toggling is green steady from the first tick that did not turn it off.
+TEST(DemoLeds, LateTickStaysBlinkingAndSteadyIsToldByTheMissingToggle) {
+  cBoard b;
+  for (int i = 0; i < 3; ++i) b.tick(0, 0);
+  b.blink(0, 1, 4);
+  b.tick(0, 1, 2.5);  // late
+  b.tick(0, 0);
+  b.tick(0, 1);
+  double steady = b.now;
+  for (int i = 0; i < 4; ++i) b.tick(0, 1);
+  EXPECT_EQ((std::vector<std::string>{"dark", "green blinking", "green steady"}), b.views());
+  EXPECT_NEAR(steady, cDemoLeds::changes(b.samples, b.reads).back().time, 1e-9);
+}
+
+// A change the link manager undoes within the same tick, or that lasts one tick only, is not a
+// view a person would report.
+TEST(DemoLeds, FlickersAreNotReported) {
+  cBoard b;
+  for (int i = 0; i < 4; ++i) b.tick(0, 0);
+  b.write(1, 0);  // mode set, then dark again before the tick ends
+  b.write(0, 0);
+  b.tick(0, 0);
+  b.tick(1, 0);  // one tick of red
+  for (int i = 0; i < 4; ++i) b.tick(0, 0);
+  EXPECT_EQ((std::vector<std::string>{"dark"}), b.views());
+}
+
+// The demo prints changes as they come: a change once reported must not move or vanish when
+// more ticks arrive.
+TEST(DemoLeds, ReportedChangesStayAsMoreTicksCome) {
+  cBoard b;
+  for (int i = 0; i < 3; ++i) b.tick(1, 0);
+  b.blink(1, 0, 5);
+  b.blink(0, 1, 5);
+  for (int i = 0; i < 3; ++i) b.tick(0, 1);
+  for (int i = 0; i < 4; ++i) b.tick(0, 0);  // a tick counts once the next one has begun
+  std::vector<cChange> all = cDemoLeds::changes(b.samples, b.reads);
+  ASSERT_EQ(5u, all.size());
+  for (size_t n = 1; n <= b.reads.size(); ++n) {
+    std::vector<double> reads(b.reads.begin(), b.reads.begin() + static_cast<long>(n));
+    std::vector<cChange> part = cDemoLeds::changes(b.samples, reads);
+    ASSERT_LE(part.size(), all.size());
+    for (size_t i = 0; i < part.size(); ++i) {
+      EXPECT_EQ(all[i].view, part[i].view) << n << " reads";
+      EXPECT_DOUBLE_EQ(all[i].time, part[i].time) << n << " reads";
+    }
+  }
+}
+
+}  // namespace
