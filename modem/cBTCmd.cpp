@@ -117,6 +117,8 @@ bool cBTCmd::waitReply() {
   return mReplyReady;
 }
 
+// The ready flag is set together with the line, under mReplyMutex: set after the unlock, it
+// could follow an examination of this very line and have it examined a second time.
 void cBTCmd::onReplyLine(const char* line, int len) {
   debug("cmdH: %s\n", line);
   if (len < 0) len = 0;

@@ -68,7 +68,9 @@ class cBTModem : public cYlog {
   void onBypassData(const unsigned char* data, int len);
   void onFrame(const unsigned char* frame, int len);
   void setPending(cBTCmd* cmd);
-  bool runCommand(cBTCmd* cmd);
+  // Runs cmd as the pending command; on success logs okLine (a format, given arg) before the
+  // command is withdrawn and deleted.
+  void runCommand(cBTCmd* cmd, const char* okLine, const char* arg = nullptr);
 
   int32_t mTtyFd;
   std::atomic<bool> mBypass;

@@ -2,7 +2,7 @@
 #include "modem/cBTModem.h"
 
 // Every operation publishes its command to the reader thread for the time of the transaction,
-// withdraws it and deletes it. The outcome is only logged.
+// logs its success line, then withdraws the command and deletes it. The outcome is only logged.
 
 void cBTModem::setPending(cBTCmd* cmd) {
   pthread_mutex_lock(&mPendingMutex);
@@ -10,42 +10,39 @@ void cBTModem::setPending(cBTCmd* cmd) {
   pthread_mutex_unlock(&mPendingMutex);
 }
 
-bool cBTModem::runCommand(cBTCmd* cmd) {
+void cBTModem::runCommand(cBTCmd* cmd, const char* okLine, const char* arg) {
   setPending(cmd);
-  bool ok = cmd->execute();
+  if (cmd->execute()) debug(okLine, arg);
   setPending(nullptr);  // from here on the reader no longer reaches cmd
   delete cmd;
-  return ok;
 }
 
 void cBTModem::disableDiscovery() {
-  if (runCommand(new cBTCmdUpdateInquiryScan(0, 18, 2048))) {
-    debug("Discovery Disabled Successfully");
-  }
+  runCommand(new cBTCmdUpdateInquiryScan(0, 18, 2048), "Discovery Disabled Successfully");
 }
 
 void cBTModem::enableDiscovery() {
-  if (runCommand(new cBTCmdUpdateInquiryScan(2, 18, 2048))) debug("Discovery Enabled Successfully");
+  runCommand(new cBTCmdUpdateInquiryScan(2, 18, 2048), "Discovery Enabled Successfully");
 }
 
 void cBTModem::enableBond() {
-  if (runCommand(new cBTCmdEnableBond)) debug("EnableBond Successful");
+  runCommand(new cBTCmdEnableBond, "EnableBond Successful");
 }
 
 void cBTModem::disableBond() {
-  if (runCommand(new cBTCmdDisableBond)) debug("DisableBond Successful");
+  runCommand(new cBTCmdDisableBond, "DisableBond Successful");
 }
 
 void cBTModem::eraseBondTable() {
-  if (runCommand(new cBTCmdEraseBondTable)) debug("EraseBondTable Successful");
+  runCommand(new cBTCmdEraseBondTable, "EraseBondTable Successful");
 }
 
+// The success line names the name as sent, after any cut.
 void cBTModem::setName(const char* name) {
   auto* cmd = new cBTCmdSetName(name);
-  std::string sent = cmd->name();
-  if (runCommand(cmd)) debug("AP Name set to %s", sent.c_str());
+  runCommand(cmd, "AP Name set to %s", cmd->name().c_str());
 }
 
 void cBTModem::getConfig() {
-  if (runCommand(new cBTCmdGetConfig)) debug("GetConfig Successful");
+  runCommand(new cBTCmdGetConfig, "GetConfig Successful");
 }

@@ -5,9 +5,8 @@
 
 // Puts messages back together from segments, one partial message at a time. Serves both
 // directions (broker to module, module to broker); each direction owns one instance and uses it
-// from one thread only. Log lines go to the owner's logger and name the direction, which says where
-// the units come from: "broker" gives warnings such as "From broker: invalid segment of 3 bytes
-// dropped".
+// from one thread only. Log lines go to the owner's logger and name the direction: "broker to
+// module" gives warnings such as "From broker to module: invalid segment of 3 bytes dropped".
 class cReassembler {
  public:
   cReassembler(const cYlog& log, const char* direction);
