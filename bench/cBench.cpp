@@ -89,7 +89,7 @@ cBench::cBench(cBenchOptions options)
   mConfigPath = mDir + "/ferryd.conf";
   mLogPath = mDir + "/ferryd.log";
   mOutputPath = mDir + "/ferryd.out";
-  mGpio.reset(new cSimGpio());
+  mGpio.reset(new cSimGpio(cSimGpio::defaultPins(), mOptions.gpioPath));
   mModule.reset(new cSimModule());
   mBroker.reset(new cSimBroker());
   writeConfig();
@@ -141,15 +141,17 @@ std::vector<std::string> cBench::childEnvironment() const {
   return env;
 }
 
-bool cBench::start() {
+bool cBench::start(const std::vector<std::string>& args) {
   if (mPid > 0) return true;
   std::vector<std::string> env = childEnvironment();
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(&e[0]);
   envp.push_back(nullptr);
-  std::string binary = FERRYD_BINARY;
-  std::string config = mConfigPath;
-  char* argv[] = {&binary[0], &config[0], nullptr};
+  std::vector<std::string> argTexts = {FERRYD_BINARY};
+  argTexts.insert(argTexts.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argTexts) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
   int out = open(mOutputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 
   std::ofstream(mLogPath, std::ios::trunc).close();  // a restart begins a fresh log
@@ -164,7 +166,7 @@ bool cBench::start() {
     prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the test
     dup2(out, STDOUT_FILENO);
     dup2(out, STDERR_FILENO);
-    execve(argv[0], argv, envp.data());
+    execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   close(out);
@@ -203,11 +205,26 @@ void cBench::sleepDaemon(double daemonSeconds) const {
   }
 }
 
+std::string cBench::writeFile(const std::string& name, const std::string& text) const {
+  std::string path = mDir + "/" + name;
+  std::ofstream(path) << text;
+  return path;
+}
+
 std::string cBench::daemonOutput() const {
   std::ifstream in(mOutputPath);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+bool cBench::waitForOutput(const std::string& text, int timeoutMs) const {
+  const timespec step = {0, 20 * 1000 * 1000};
+  for (int waited = 0; waited < timeoutMs; waited += 20) {
+    if (daemonOutput().find(text) != std::string::npos) return true;
+    nanosleep(&step, nullptr);
+  }
+  return daemonOutput().find(text) != std::string::npos;
 }
 
 std::string cBench::sanitizerReport() const {

@@ -31,6 +31,8 @@ struct cBenchOptions {
   int brokerPort = 0;
   // Further "key = value" lines, written after the others (a later duplicate key wins).
   std::vector<std::pair<std::string, std::string>> keys;
+  // Path of the simulated GPIO device ("ferryd.io.pvxio"); must start with "/dev/".
+  std::string gpioPath = "/dev/pvxio0";
 };
 
 // The simulated board around the real ferryd binary: the GPIO device, the Bluetooth module and
@@ -50,7 +52,9 @@ class cBench {
   cBench& operator=(const cBench&) = delete;
 
   // Launches the daemon with the configuration file as its argument; false when fork failed.
-  bool start();
+  bool start() { return start({mConfigPath}); }
+  // Launches the daemon with these arguments (argv[1] on; none, or several, are allowed).
+  bool start(const std::vector<std::string>& args);
   // SIGKILL and waitpid; does nothing when the daemon is not running.
   void stop();
   // True while the launched daemon has not ended (it never ends by itself).
@@ -86,8 +90,12 @@ class cBench {
   const std::string& dir() const { return mDir; }
   const std::string& configPath() const { return mConfigPath; }
   const std::string& logPath() const { return mLogPath; }
-  // Everything the daemon wrote to stdout and stderr.
+  // Writes text into a file of the folder and returns the file's path.
+  std::string writeFile(const std::string& name, const std::string& text) const;
+  // Everything the daemon wrote to stdout and stderr since the last start().
   std::string daemonOutput() const;
+  // Waits up to timeoutMs until daemonOutput() holds text; true when it does.
+  bool waitForOutput(const std::string& text, int timeoutMs = 10000) const;
   // The sanitizer reports in the daemon's output, empty when there are none.
   std::string sanitizerReport() const;
 

@@ -1,8 +1,7 @@
-// Start-up of the real ferryd binary on the simulated GPIO device, at true speed.
+// Start-up of the real ferryd binary on the simulated board, at true speed.
 #include <gtest/gtest.h>
 
-#include "bench/cSimGpio.h"
-#include "bench/cSimGpioDaemon.h"
+#include "bench/cBench.h"
 
 namespace {
 
@@ -21,44 +20,48 @@ Records leds(const cSimGpio& sim, int red, int green) {
 }
 
 // Not the default device path: only a configuration that was read leads the daemon to it.
-const char* const kDevice = "/dev/pvxio-startup";
+cBenchOptions otherDevice() {
+  cBenchOptions o;
+  o.gpioPath = "/dev/pvxio-startup";
+  return o;
+}
 
 TEST(Startup, OneArgumentNamesTheConfiguration) {
-  cSimGpio sim(cSimGpio::defaultPins(), kDevice);
-  cSimGpioDaemon daemon(sim);
-  std::string config = daemon.writeFile("one.conf", daemon.baseConfig());
-  ASSERT_TRUE(daemon.start({config}));
+  cBench b(otherDevice());
+  ASSERT_TRUE(b.start({b.configPath()}));
   // The device named in the file is the one the daemon drives.
-  EXPECT_TRUE(sim.waitWrites(2, 10000));
-  EXPECT_TRUE(daemon.waitOutput(config, 5000)) << daemon.output();
+  EXPECT_TRUE(b.gpio().waitWrites(2, 10000)) << b.daemonOutput();
+  EXPECT_TRUE(b.waitForLog("Configuration read from " + b.configPath(), 1, 5000))
+      << b.daemonOutput();
 }
 
 TEST(Startup, OfTwoArgumentsTheFirstIsRead) {
-  cSimGpio sim(cSimGpio::defaultPins(), kDevice);
-  cSimGpioDaemon daemon(sim);
-  std::string first = daemon.writeFile("first.conf", daemon.baseConfig());
-  std::string second =
-      daemon.writeFile("second.conf", "ferryd.io.pvxio = /dev/ferryd-not-this-one\n");
-  ASSERT_TRUE(daemon.start({first, second}));
-  EXPECT_TRUE(sim.waitWrites(2, 10000));
-  EXPECT_TRUE(daemon.waitOutput(first, 5000)) << daemon.output();
-  EXPECT_EQ(std::string::npos, daemon.output().find(second)) << daemon.output();
+  cBench b(otherDevice());
+  std::string second = b.writeFile("second.conf", "ferryd.io.pvxio = /dev/ferryd-not-this-one\n");
+  ASSERT_TRUE(b.start({b.configPath(), second}));
+  EXPECT_TRUE(b.gpio().waitWrites(2, 10000)) << b.daemonOutput();
+  EXPECT_TRUE(b.waitForLog("Configuration read from " + b.configPath(), 1, 5000))
+      << b.daemonOutput();
+  b.log().sync();
+  EXPECT_EQ(0, b.logCount(second));
+  EXPECT_EQ(std::string::npos, b.daemonOutput().find(second)) << b.daemonOutput();
 }
 
 TEST(Startup, WithoutArgumentsTheDefaultFileIsTried) {
-  // The default device path is the simulated one, so the defaults reach the board.
-  cSimGpio sim(cSimGpio::defaultPins(), "/dev/pvxio0");
-  cSimGpioDaemon daemon(sim);
-  ASSERT_TRUE(daemon.start({}));
-  EXPECT_TRUE(daemon.waitOutput(kDefaultConfig, 10000)) << daemon.output();
-  EXPECT_TRUE(sim.waitWrites(2, 10000));
+  // The default device path is the simulated one, so the defaults reach the board; without a
+  // readable configuration the daemon logs to stderr.
+  cBench b;
+  ASSERT_EQ("/dev/pvxio0", b.gpio().devPath());
+  ASSERT_TRUE(b.start({}));
+  EXPECT_TRUE(b.waitForOutput(kDefaultConfig, 10000)) << b.daemonOutput();
+  EXPECT_TRUE(b.gpio().waitWrites(2, 10000));
 }
 
 TEST(Startup, RedLitAtStartThenOneTickASecond) {
-  cSimGpio sim;
-  cSimGpioDaemon daemon(sim);
-  ASSERT_TRUE(daemon.start({daemon.writeFile("ferryd.conf", daemon.baseConfig())}));
-  ASSERT_TRUE(sim.waitWrites(2, 10000)) << daemon.output();
+  cBench b;
+  cSimGpio& sim = b.gpio();
+  ASSERT_TRUE(b.start());
+  ASSERT_TRUE(sim.waitWrites(2, 10000)) << b.daemonOutput();
   auto writes = sim.writes();
   EXPECT_EQ(leds(sim, 0, 0), records(writes[0]));
   EXPECT_EQ(leds(sim, 1, 0), records(writes[1]));
@@ -69,13 +72,13 @@ TEST(Startup, RedLitAtStartThenOneTickASecond) {
     nanosleep(&step, nullptr);
   }
   std::vector<double> ticks = sim.readTimes();
-  ASSERT_GE(ticks.size(), 4u) << daemon.output();
+  ASSERT_GE(ticks.size(), 4u) << b.daemonOutput();
   for (size_t i = 1; i < 4; ++i) {
     double gap = ticks[i] - ticks[i - 1];
     EXPECT_GT(gap, 0.9) << "tick " << i;
     EXPECT_LT(gap, 1.5) << "tick " << i;
   }
-  EXPECT_TRUE(daemon.running());
+  EXPECT_TRUE(b.running());
 }
 
 }  // namespace
