@@ -20,16 +20,18 @@ bool waitTransition(cBench& bench, const std::string& state, int before, double 
   return bench.waitForLog("Going " + state, before + 1, bench.realMs(daemonSeconds, kMarginMs));
 }
 
+// A request that reaches the link state thread while it is not waiting (say, just after the
+// module's set-up) is carried out at its next timed wake-up: allow one tick and a little more.
 bool connectPeer(cBench& bench) {
   int before = bench.logCount("Going BT_LINK_CONNECTED");
   bench.module().enterBypass();
-  return waitTransition(bench, "BT_LINK_CONNECTED", before, 2);
+  return waitTransition(bench, "BT_LINK_CONNECTED", before, 11);
 }
 
 bool disconnectPeer(cBench& bench) {
   int before = bench.logCount("Going BT_LINK_DISCOVERY");
   bench.module().leaveBypass();
-  return waitTransition(bench, "BT_LINK_DISCOVERY", before, 2);
+  return waitTransition(bench, "BT_LINK_DISCOVERY", before, 11);
 }
 
 bool waitNorth(cBench& bench) {
