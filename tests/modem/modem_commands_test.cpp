@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "modem/cBTCmds.h"
 #include "tests/common/cLogCapture.h"
@@ -45,46 +46,43 @@ TEST(ModemCommands, LinesAndWaitBudgetsOfTheSevenCommands) {
 
 TEST(ModemCommands, MatchersCompareWordOneExactlyOrByPrefix) {
   cBTCmdEnableBond enable;
-  EXPECT_TRUE(matches(enable, "AT-AB BondEnabled"));
-  EXPECT_TRUE(matches(enable, "AT-AB EnableBondOk"));
-  EXPECT_TRUE(matches(enable, "OK BondEnabled"));  // the first word is not examined
-  EXPECT_TRUE(matches(enable, "AT-AB BondEnabled and more"));
-  EXPECT_FALSE(matches(enable, "AT-AB BondEnabledX"));
-  EXPECT_FALSE(matches(enable, "AT-AB bondenabled"));
-  EXPECT_FALSE(matches(enable, "BondEnabled"));
-  EXPECT_FALSE(matches(enable, "AT-AB=BondEnabled"));  // '=' separates only config lines
   cBTCmdDisableBond disable;
-  EXPECT_TRUE(matches(disable, "AT-AB BondDisabled"));
-  EXPECT_FALSE(matches(disable, "AT-AB BondDisabledX"));
-  EXPECT_FALSE(matches(disable, "AT-AB BondEnabled"));
   cBTCmdEraseBondTable erase;
-  EXPECT_TRUE(matches(erase, "AT-AB BondTableErased"));
-  EXPECT_FALSE(matches(erase, "AT-AB BondTableErase"));
-
   cBTCmdSetName name("Fox");
-  EXPECT_TRUE(matches(name, "AT-AB LocalNameOk"));
-  EXPECT_TRUE(matches(name, "AT-AB LocalNameOkay"));
-  EXPECT_FALSE(matches(name, "AT-AB LocalName"));
-  EXPECT_FALSE(matches(name, "AT-AB LocalNameO"));
   cBTCmdSPPDisconnect spp;
-  EXPECT_TRUE(matches(spp, "AT-AB SPPConnectionClosed"));
-  EXPECT_TRUE(matches(spp, "AT-AB SPPConnectionClosedByHost"));
-  EXPECT_FALSE(matches(spp, "AT-AB SPPConnectionClose"));
   cBTCmdUpdateInquiryScan scan(2, 18, 2048);
-  EXPECT_TRUE(matches(scan, "AT-AB InquiryScanUpdateDone"));
-  EXPECT_TRUE(matches(scan, "AT-AB InquiryScanUpdateDo"));  // 19 letters are enough
-  EXPECT_TRUE(matches(scan, "AT-AB InquiryScanUpdateDoX"));
-  EXPECT_FALSE(matches(scan, "AT-AB InquiryScanUpdateD"));
+  // The first word is not examined; '=' separates only config lines; 19 letters of
+  // "InquiryScanUpdateDone" are enough.
+  struct {
+    cBTCmd& cmd;
+    std::vector<const char*> yes, no;
+  } rows[] = {
+      {enable,
+       {"AT-AB BondEnabled", "AT-AB EnableBondOk", "OK BondEnabled", "AT-AB BondEnabled and more"},
+       {"AT-AB BondEnabledX", "AT-AB bondenabled", "BondEnabled", "AT-AB=BondEnabled"}},
+      {disable, {"AT-AB BondDisabled"}, {"AT-AB BondDisabledX", "AT-AB BondEnabled"}},
+      {erase, {"AT-AB BondTableErased"}, {"AT-AB BondTableErase"}},
+      {name, {"AT-AB LocalNameOk", "AT-AB LocalNameOkay"}, {"AT-AB LocalName", "AT-AB LocalNameO"}},
+      {spp,
+       {"AT-AB SPPConnectionClosed", "AT-AB SPPConnectionClosedByHost"},
+       {"AT-AB SPPConnectionClose"}},
+      {scan,
+       {"AT-AB InquiryScanUpdateDone", "AT-AB InquiryScanUpdateDo", "AT-AB InquiryScanUpdateDoX"},
+       {"AT-AB InquiryScanUpdateD"}},
+  };
+  for (auto& r : rows) {
+    for (const char* line : r.yes) EXPECT_TRUE(matches(r.cmd, line)) << line;
+    for (const char* line : r.no) EXPECT_FALSE(matches(r.cmd, line)) << line;
+  }
 }
 
 TEST(ModemCommands, GetConfigReadsKeysUntilThePin) {
   cLogCapture log;
   cBTCmdGetConfig cfg;
-  EXPECT_FALSE(matches(cfg, "AT-AB BuildVersion=3.1.4"));
-  EXPECT_FALSE(matches(cfg, "AT-AB BD_ADDR=0016A4B1C2D3"));  // seven letters of BD_ADDRESS
-  EXPECT_FALSE(matches(cfg, "AT-AB DeviceName=Fox"));
-  EXPECT_FALSE(matches(cfg, "AT-AB Volume=3"));
-  EXPECT_FALSE(matches(cfg, "AT-AB PIN"));
+  // BD_ADDR: seven letters of BD_ADDRESS are enough.
+  for (const char* line : {"AT-AB BuildVersion=3.1.4", "AT-AB BD_ADDR=0016A4B1C2D3",
+                           "AT-AB DeviceName=Fox", "AT-AB Volume=3", "AT-AB PIN"})
+    EXPECT_FALSE(matches(cfg, line)) << line;
   EXPECT_TRUE(matches(cfg, "X PIN=0000"));
   EXPECT_STREQ("3.1.4", cfg.buildVersion());
   EXPECT_STREQ("0016A4B1C2D3", cfg.bdAddress());
@@ -101,9 +99,8 @@ TEST(ModemCommands, GetConfigCutsLongValuesToTheirFields) {
   cLogCapture log;
   cBTCmdGetConfig cfg;
   std::string longValue(40, 'v');
-  matches(cfg, "AT-AB BuildVersion=" + longValue);
-  matches(cfg, "AT-AB BD_ADDRESS=" + longValue);
-  matches(cfg, "AT-AB DeviceName=" + longValue);
+  for (const char* key : {"BuildVersion=", "BD_ADDRESS=", "DeviceName="})
+    matches(cfg, "AT-AB " + std::string(key) + longValue);
   EXPECT_TRUE(matches(cfg, "AT-AB PIN=" + longValue));
   EXPECT_EQ(std::string(15, 'v'), cfg.buildVersion());
   EXPECT_EQ(std::string(12, 'v'), cfg.bdAddress());

@@ -44,15 +44,14 @@ TEST(ModemReceive, LinesThatAreNotUrcs) {
 
 TEST(ModemReceive, EveryStatusLineOfTheTable) {
   cModemRig rig;
-  rig.sim.sendLine("AT-AB BDAddress 0016A4B1C2D3");
-  rig.sim.sendLine("AT-AB -CommandMode-");
-  rig.sim.sendLine("AT-AB ConnectionDown");
-  rig.sim.sendLine("AT-AB Fancy Words");
+  const char* rows[][2] = {{"BDAddress 0016A4B1C2D3", "BDAddress URC"},
+                           {"-CommandMode-", "Command Mode URC"},
+                           {"ConnectionDown", "Connection Down URC"},
+                           {"Fancy Words", "Unknown URC Fancy"}};
+  for (auto& r : rows) rig.sim.sendLine(std::string("AT-AB ") + r[0]);
   ASSERT_TRUE(rig.log.waitFor("Definitely URC", 4));
   ASSERT_TRUE(rig.log.waitFor("Unknown URC Fancy"));
-  EXPECT_EQ(1, rig.log.count("BDAddress URC"));
-  EXPECT_EQ(1, rig.log.count("Command Mode URC"));
-  EXPECT_EQ(1, rig.log.count("Connection Down URC"));
+  for (auto& r : rows) EXPECT_EQ(1, rig.log.count(r[1])) << r[0];
   EXPECT_FALSE(rig.modem->inBypass());
 }
 

@@ -44,16 +44,29 @@ std::string captureStderr(Fn fn) {
   return text;
 }
 
+// Writes a configuration whose log4cpp section sends everything to logFile as "%p %c: %m%n".
+void writeFileConf(const std::string& conf, const std::string& logFile, const std::string& head) {
+  std::ofstream(conf) << head << "log4cpp.appender.F = FileAppender\n"
+                      << "log4cpp.appender.F.fileName = " << logFile << "\n"
+                      << "log4cpp.appender.F.layout = PatternLayout\n"
+                      << "log4cpp.appender.F.layout.ConversionPattern = %p %c: %m%n\n";
+}
+
 log4cpp::Priority::Value rootPriority() {
   return log4cpp::Category::getRoot().getPriority();
 }
 
+// A missing file, no file, or a file without log4cpp keys gives the default.
 TEST(Ylog, DefaultIsInfoToStderrWithTimeLevelCategory) {
-  for (const char* path : {"/nonexistent/ferryd.conf", static_cast<const char*>(nullptr)}) {
+  std::string conf = tempPath("conf");
+  std::ofstream(conf) << "ferryd.io.tty = /dev/ttyS1\n# log4cpp.rootCategory=DEBUG, A\n";
+  for (const char* path :
+       {"/nonexistent/ferryd.conf", static_cast<const char*>(nullptr), conf.c_str()}) {
     cYlog::init(path);
     EXPECT_EQ(log4cpp::Priority::INFO, rootPriority());
     EXPECT_EQ(1u, log4cpp::Category::getRoot().getAllAppenders().size());
   }
+  unlink(conf.c_str());
   cYlog log("cIO");
   EXPECT_FALSE(log.isDebugEnabled());
   std::string out = captureStderr([&] {
@@ -68,22 +81,9 @@ TEST(Ylog, DefaultIsInfoToStderrWithTimeLevelCategory) {
   EXPECT_TRUE(isdigit(static_cast<unsigned char>(out[0]))) << out;
 }
 
-TEST(Ylog, FileWithoutLog4cppKeysGivesDefault) {
-  std::string conf = tempPath("conf");
-  std::ofstream(conf) << "ferryd.io.tty = /dev/ttyS1\n# log4cpp.rootCategory=DEBUG, A\n";
-  cYlog::init(conf.c_str());
-  EXPECT_EQ(log4cpp::Priority::INFO, rootPriority());
-  unlink(conf.c_str());
-}
-
 TEST(Ylog, Log4cppSectionToAFileAtDebug) {
   std::string conf = tempPath("conf"), logFile = tempPath("log");
-  std::ofstream(conf) << "ferryd.io.segsize = 256\n"
-                      << "log4cpp.rootCategory = DEBUG, F\n"
-                      << "log4cpp.appender.F = FileAppender\n"
-                      << "log4cpp.appender.F.fileName = " << logFile << "\n"
-                      << "log4cpp.appender.F.layout = PatternLayout\n"
-                      << "log4cpp.appender.F.layout.ConversionPattern = %p %c: %m%n\n";
+  writeFileConf(conf, logFile, "ferryd.io.segsize = 256\nlog4cpp.rootCategory = DEBUG, F\n");
   cYlog::init(conf.c_str());
   cYlog log("cBTModem");
   EXPECT_TRUE(log.isDebugEnabled());
@@ -97,12 +97,7 @@ TEST(Ylog, Log4cppSectionToAFileAtDebug) {
 
 TEST(Ylog, DisabledLevelAppendsNothing) {
   std::string conf = tempPath("conf"), logFile = tempPath("log");
-  std::ofstream(conf) << "log4cpp.rootCategory = INFO, F\n"
-                      << "log4cpp.category.cBTCmd = DEBUG\n"
-                      << "log4cpp.appender.F = FileAppender\n"
-                      << "log4cpp.appender.F.fileName = " << logFile << "\n"
-                      << "log4cpp.appender.F.layout = PatternLayout\n"
-                      << "log4cpp.appender.F.layout.ConversionPattern = %p %c: %m%n\n";
+  writeFileConf(conf, logFile, "log4cpp.rootCategory = INFO, F\nlog4cpp.category.cBTCmd = DEBUG\n");
   cYlog::init(conf.c_str());
   cYlog quiet("cBTMsg"), chatty("cBTCmd");
   EXPECT_FALSE(quiet.isDebugEnabled());
@@ -141,15 +136,15 @@ TEST(Ylog, ShippedConfigurationIsAccepted) {
   cProperties props;
   ASSERT_EQ(0, props.load(conf.c_str()));
   EXPECT_EQ(0, capture.count("malformed"));
-  EXPECT_STREQ("/dev/pvxio0", props.getString("ferryd.io.pvxio", ""));
-  EXPECT_STREQ("BT_PAIR", props.getString("ferryd.io.btpair", ""));
-  EXPECT_STREQ("BT_RESET", props.getString("ferryd.io.btreset", ""));
-  EXPECT_STREQ("LED_BT_RED", props.getString("ferryd.io.btledr", ""));
-  EXPECT_STREQ("LED_BT_GREEN", props.getString("ferryd.io.btledg", ""));
-  EXPECT_STREQ("/dev/ttyS5", props.getString("ferryd.io.tty", ""));
+  struct {
+    const char* key;
+    const char* value;
+  } keys[] = {{"ferryd.io.pvxio", "/dev/pvxio0"},   {"ferryd.io.btpair", "BT_PAIR"},
+              {"ferryd.io.btreset", "BT_RESET"},    {"ferryd.io.btledr", "LED_BT_RED"},
+              {"ferryd.io.btledg", "LED_BT_GREEN"}, {"ferryd.io.tty", "/dev/ttyS5"},
+              {"ferryd.io.btname", "Bramblefox"},   {"zam.broker.host", "localhost"}};
+  for (const auto& k : keys) EXPECT_STREQ(k.value, props.getString(k.key, "")) << k.key;
   EXPECT_EQ(256, props.getInt("ferryd.io.segsize", 0));
-  EXPECT_STREQ("Bramblefox", props.getString("ferryd.io.btname", ""));
-  EXPECT_STREQ("localhost", props.getString("zam.broker.host", ""));
   EXPECT_EQ(60010, props.getInt("zam.broker.port", 0));
   EXPECT_EQ(0, capture.count("not a whole decimal"));
 }
