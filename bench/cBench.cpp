@@ -15,15 +15,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "bench/cBenchClock.h"
+
 extern char** environ;
 
 namespace {
-
-double monotonicNow() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 std::string makeTempDir() {
   char pattern[] = "/tmp/ferryd-bench-XXXXXX";
@@ -156,7 +152,7 @@ bool cBench::start(const std::vector<std::string>& args) {
 
   std::ofstream(mLogPath, std::ios::trunc).close();  // a restart begins a fresh log
   mLog.follow(mLogPath);
-  mStartTime = monotonicNow();
+  mStartTime = benchNow();
   pid_t pid = fork();
   if (pid < 0) {
     close(out);
@@ -189,7 +185,7 @@ bool cBench::running() {
 }
 
 double cBench::now() {
-  return monotonicNow();
+  return benchNow();
 }
 
 int cBench::realMs(double daemonSeconds, int marginMs) const {

@@ -8,15 +8,7 @@
 #include <chrono>
 #include <sstream>
 
-namespace {
-
-double monotonicNow() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-}  // namespace
+#include "bench/cBenchClock.h"
 
 cBenchLog::cBenchLog() : mThread(), mFollowing(false), mStop(false), mConsumed(0) {}
 
@@ -81,7 +73,7 @@ bool cBenchLog::readMore(int* fd, std::string* partial) {
 }
 
 void cBenchLog::onText(const std::string& text) {
-  double now = monotonicNow();
+  double now = benchNow();
   std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) onRecordLine(line, now);

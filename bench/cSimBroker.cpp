@@ -13,17 +13,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "bench/cBenchClock.h"
 #include "bench/cBenchWire.h"
-
-namespace {
-
-double monotonicNow() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-}  // namespace
 
 cSimBroker::cSimBroker(uint16_t port)
     : mLog("cSimBroker"),
@@ -82,7 +73,7 @@ void cSimBroker::receiver() {
 void cSimBroker::onDatagram(const uint8_t* data, size_t length, const sockaddr_in& from) {
   YMsg* complete = mReassembler.onUnit(data, static_cast<int>(length));
   std::lock_guard<std::mutex> lock(mMutex);
-  double now = monotonicNow();
+  double now = benchNow();
   mDatagrams.push_back({now, std::vector<uint8_t>(data, data + length)});
   if (complete != nullptr) {
     mMessages.push_back({now, complete->getMsgId(), complete->payload()});
@@ -145,7 +136,7 @@ bool cSimBroker::sendRaw(const std::vector<uint8_t>& bytes) {
       sendto(mSocket, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   if (n != static_cast<ssize_t>(bytes.size())) return false;
   std::lock_guard<std::mutex> lock(mMutex);
-  mSent.push_back({monotonicNow(), bytes});
+  mSent.push_back({benchNow(), bytes});
   return true;
 }
 

@@ -6,13 +6,9 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
+#include "bench/cBenchClock.h"
 
-double monotonicNow() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
+namespace {
 
 void put16(uint8_t* out, uint16_t v) {
   out[0] = static_cast<uint8_t>(v & 0xFF);
@@ -72,7 +68,7 @@ long cSimGpioModel::tableRequest(std::vector<uint8_t>* out, int* err) {
 
 long cSimGpioModel::readRequest(size_t len, std::vector<uint8_t>* out, int* err) {
   cLock lock(&mMutex);
-  mReadTimes.push_back(monotonicNow());
+  mReadTimes.push_back(benchNow());
   if (mReadFails) {
     *err = EIO;
     return -1;
@@ -89,7 +85,7 @@ long cSimGpioModel::readRequest(size_t len, std::vector<uint8_t>* out, int* err)
 
 long cSimGpioModel::writeRequest(const uint8_t* data, size_t len, int* err) {
   cLock lock(&mMutex);
-  double now = monotonicNow();
+  double now = benchNow();
   std::vector<cSimGpioWrite> call;
   for (size_t off = 0; off + kRecordSize <= len; off += kRecordSize) {
     call.push_back({now, get16(data + off), get16(data + off + 2)});

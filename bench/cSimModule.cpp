@@ -12,24 +12,19 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "bench/cBenchClock.h"
 #include "bench/cSimPeer.h"
 
 namespace {
-
-double monotonicNow() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 // Polls done() every 5 ms until it holds or timeoutMs have passed. Polling rather than a timed
 // condition wait keeps the simulator usable under libfaketime together with ThreadSanitizer.
 template <class Done>
 bool pollUntil(Done done, int timeoutMs) {
-  double end = monotonicNow() + timeoutMs / 1000.0;
+  double end = benchNow() + timeoutMs / 1000.0;
   for (;;) {
     if (done()) return true;
-    if (monotonicNow() >= end) return false;
+    if (benchNow() >= end) return false;
     usleep(5 * 1000);
   }
 }
@@ -118,7 +113,7 @@ void cSimModule::serve() {
 
 void cSimModule::onBytes(const unsigned char* data, size_t n) {
   mBytesReceived += n;
-  double now = monotonicNow();
+  double now = benchNow();
   pthread_mutex_lock(&mMutex);
   for (size_t i = 0; i < n; ++i) {
     if (mBypass) {
@@ -163,13 +158,13 @@ int cSimModule::msUntilNextDue() const {
   }
   pthread_mutex_unlock(&mMutex);
   if (next < 0) return 1000;
-  double ms = (next - monotonicNow()) * 1000.0;
+  double ms = (next - benchNow()) * 1000.0;
   if (ms <= 0) return 0;
   return ms > 1000 ? 1000 : static_cast<int>(ms) + 1;
 }
 
 void cSimModule::sendDue() {
-  double now = monotonicNow();
+  double now = benchNow();
   std::vector<cPending> due;
   pthread_mutex_lock(&mMutex);
   auto late = std::stable_partition(mQueue.begin(), mQueue.end(),
@@ -218,7 +213,7 @@ void cSimModule::sendRaw(const std::string& bytes) {
 
 void cSimModule::sendLineLater(const std::string& line, int delayMs) {
   pthread_mutex_lock(&mMutex);
-  schedule(monotonicNow() + delayMs / 1000.0, line + "\r\n");
+  schedule(benchNow() + delayMs / 1000.0, line + "\r\n");
   pthread_mutex_unlock(&mMutex);
   wake();
 }

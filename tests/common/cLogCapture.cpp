@@ -7,13 +7,9 @@
 #include <log4cpp/Category.hh>
 #include <log4cpp/Priority.hh>
 
-namespace {
+#include "bench/cBenchClock.h"
 
-double monotonicNow() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
+namespace {
 
 class CaptureAppender : public log4cpp::AppenderSkeleton {
  public:
@@ -25,8 +21,8 @@ class CaptureAppender : public log4cpp::AppenderSkeleton {
 
  protected:
   void _append(const log4cpp::LoggingEvent& e) override {
-    mOwner->add({log4cpp::Priority::getPriorityName(e.priority), e.categoryName, e.message,
-                 monotonicNow()});
+    mOwner->add(
+        {log4cpp::Priority::getPriorityName(e.priority), e.categoryName, e.message, benchNow()});
   }
 
  private:
