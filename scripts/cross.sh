@@ -14,7 +14,7 @@ bash scripts/setup.sh
 bash scripts/target-tree.sh "$arch" --tests
 jobs=$(nproc)
 dir=build/$arch
-echo "== cross build $dir"
+echo "== cross build $dir ($arch)"
 cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-$arch.cmake" -DFERRYD_WERROR=ON >/dev/null
 cmake --build "$dir" -j "$jobs" >/dev/null
 echo "== tests in $dir under $(grep -o 'qemu-[a-z0-9]*' "$dir/CMakeCache.txt" | head -1)"

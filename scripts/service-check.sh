@@ -21,7 +21,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 sed "s|^ExecStart=/usr/sbin/ferryd |ExecStart=$daemon |" etc/ferryd.service >"$tmp/ferryd.service"
 grep -q "^ExecStart=$daemon " "$tmp/ferryd.service" || { echo "service-check: ExecStart not found" >&2; exit 1; }
-echo "systemd-analyze verify etc/ferryd.service"
+echo "== service unit: systemd-analyze verify and security (exposure at most $max_exposure)"
 # verify reports unknown or malformed settings as "ignoring" and still succeeds: any output fails.
 if ! out=$(systemd-analyze verify "$tmp/ferryd.service" 2>&1) || [ -n "$out" ]; then
   echo "$out" >&2
