@@ -2,6 +2,8 @@
 # path the daemon reads by default, whatever the prefix), the systemd unit in the system unit
 # folder, and the documentation.
 include(GNUInstallDirs)
+# Installing and packaging need the daemon only, not every test program.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(FERRYD_SYSTEMD_UNIT_DIR "/lib/systemd/system" CACHE PATH
   "Folder for the systemd unit (Debian 12: /lib/systemd/system)")

@@ -2,9 +2,17 @@
 # Builds the Debian packages ferryd_<version>_<arch>.deb for amd64, armhf and arm64 (CPack), runs
 # lintian on the amd64 one and checks all three with dpkg-deb: control fields, Depends computed
 # for the right architecture, the conffile, the file list and the daemon's machine.
-# Usage: scripts/package.sh [arch...]   (default: amd64 armhf arm64); packages in build/packages/
+# Usage: scripts/package.sh [--reuse] [arch...]   (default: amd64 armhf arm64)
+# Packages land in build/packages/. Each is made from a daemon-only build in build/pkg-ARCH; with
+# --reuse, from the test builds that scripts/test.sh and scripts/cross.sh leave (build/normal,
+# build/armhf, build/arm64) where they exist, saving a build per architecture.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+reuse=
+if [ "${1:-}" = --reuse ]; then
+  reuse=1
+  shift
+fi
 archs=("$@")
 [ ${#archs[@]} -gt 0 ] || archs=(amd64 armhf arm64)
 bash scripts/setup.sh
@@ -76,15 +84,22 @@ check_package() {
 
 for arch in "${archs[@]}"; do
   dir=build/pkg-$arch
+  if [ -n "$reuse" ]; then
+    test_dir=build/$arch
+    [ "$arch" = "$(dpkg --print-architecture)" ] && test_dir=build/normal
+    [ -f "$test_dir/CMakeCache.txt" ] && dir=$test_dir
+  fi
   toolchain=()
   if [ "$arch" != "$(dpkg --print-architecture)" ]; then
     bash scripts/target-tree.sh "$arch"
     toolchain=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-$arch.cmake")
   fi
-  echo "== package $arch"
-  cmake -S . -B "$dir" -DFERRYD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DFERRYD_WERROR=ON \
-    "${toolchain[@]}" >/dev/null
-  cmake --build "$dir" -j "$(nproc)" >/dev/null
+  echo "== package $arch (from $dir)"
+  if [ "$dir" = "build/pkg-$arch" ]; then
+    cmake -S . -B "$dir" -DFERRYD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DFERRYD_WERROR=ON \
+      "${toolchain[@]}" >/dev/null
+  fi
+  cmake --build "$dir" -j "$(nproc)" --target ferryd ferryd-changelog >/dev/null
   rm -f "$dir"/packages/*.deb
   (cd "$dir" && cpack >/dev/null)
   deb=$dir/packages/ferryd_${version}_$arch.deb

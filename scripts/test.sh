@@ -31,4 +31,4 @@ run_build build/tsan threaded -DFERRYD_SANITIZE=thread
 bash scripts/service-check.sh build/normal/main/ferryd
 bash scripts/cross.sh armhf
 bash scripts/cross.sh arm64
-bash scripts/package.sh
+bash scripts/package.sh --reuse
