@@ -29,6 +29,11 @@ configure_file(cmake/deb/changelog.in ${CMAKE_BINARY_DIR}/changelog @ONLY)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
   COMMAND gzip -9nc ${CMAKE_BINARY_DIR}/changelog > ${CMAKE_BINARY_DIR}/changelog.gz
   DEPENDS ${CMAKE_BINARY_DIR}/changelog)
-add_custom_target(ferryd-changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/ferryd.8.gz
+  COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/docs/ferryd.8 > ${CMAKE_BINARY_DIR}/ferryd.8.gz
+  DEPENDS ${CMAKE_SOURCE_DIR}/docs/ferryd.8)
+add_custom_target(ferryd-changelog ALL
+  DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz ${CMAKE_BINARY_DIR}/ferryd.8.gz)
+install(FILES ${CMAKE_BINARY_DIR}/ferryd.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 install(FILES README.md docs/wire-format.md cmake/deb/copyright ${CMAKE_BINARY_DIR}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -70,7 +70,8 @@ check_package() {
   local expected
   expected=$(printf '%s\n' ./etc/qmx/ferryd.conf ./lib/systemd/system/ferryd.service ./usr/sbin/ferryd \
     ./usr/share/doc/ferryd/README.md ./usr/share/doc/ferryd/changelog.gz \
-    ./usr/share/doc/ferryd/copyright ./usr/share/doc/ferryd/wire-format.md | sort)
+    ./usr/share/doc/ferryd/copyright ./usr/share/doc/ferryd/wire-format.md \
+    ./usr/share/man/man8/ferryd.8.gz | sort)
   [ "$files" = "$expected" ] || fail "$deb: files"$'\n'"$files"
   local x
   x=$(mktemp -d)

@@ -15,7 +15,8 @@ set(sorted_expected
   lib/systemd/system/ferryd.service
   usr/share/doc/ferryd/README.md
   usr/share/doc/ferryd/copyright
-  usr/share/doc/ferryd/changelog.gz)
+  usr/share/doc/ferryd/changelog.gz
+  usr/share/man/man8/ferryd.8.gz)
 file(GLOB_RECURSE found RELATIVE ${STAGE} ${STAGE}/*)
 list(SORT found)
 list(APPEND sorted_expected usr/share/doc/ferryd/wire-format.md)
