@@ -1,6 +1,7 @@
 #include "bench/cBench.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <link.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -27,10 +28,16 @@ std::string makeTempDir() {
   return pattern;
 }
 
+// Removes dir and everything below it. Done in-process: a shell started from an emulated test
+// program would be a host program seeing the target's LD_PRELOAD.
 void removeDir(const std::string& dir) {
-  std::string command = "rm -rf '" + dir + "'";
-  int ignored = system(command.c_str());
-  (void)ignored;
+  nftw(
+      dir.c_str(),
+      [](const char* path, const struct stat*, int, FTW*) {
+        remove(path);
+        return 0;
+      },
+      16, FTW_DEPTH | FTW_PHYS);
 }
 
 // Sets NAME=value in env, replacing an entry of the same name.
@@ -71,6 +78,28 @@ std::string loadedLibrary(const std::string& name) {
   return search.path;
 }
 #endif
+
+// The command that runs the daemon with the environment env. Natively the daemon binary itself.
+// A cross-built daemon runs under qemu-user (no binfmt_misc is assumed): qemu gets the target's
+// root and passes LD_PRELOAD to the emulated program through -E, as a host program must not
+// preload the target's libraries itself.
+std::vector<std::string> daemonCommand(std::vector<std::string>* env) {
+  std::vector<std::string> command;
+#if defined(FERRYD_EMULATOR)
+  command = {FERRYD_EMULATOR, "-L", FERRYD_EMULATOR_ROOT};
+  for (auto it = env->begin(); it != env->end(); ++it) {
+    if (it->compare(0, 11, "LD_PRELOAD=") != 0) continue;
+    command.push_back("-E");
+    command.push_back(*it);
+    env->erase(it);
+    break;
+  }
+#else
+  (void)env;
+#endif
+  command.push_back(FERRYD_BINARY);
+  return command;
+}
 
 std::string speedText(double speed) {
   std::ostringstream out;
@@ -123,6 +152,11 @@ std::vector<std::string> cBench::childEnvironment() const {
   if (mOptions.speed != 1.0) {
     setEntry(&env, "LD_PRELOAD=" + entryValue(env, "LD_PRELOAD") + ":" + FAKETIME_LIB);
     setEntry(&env, "FAKETIME=+0 x" + speedText(mOptions.speed));
+#if defined(FERRYD_FAKETIME_MONOTONIC)
+    // libfaketime on ARM leaves CLOCK_MONOTONIC alone unless told, yet still converts monotonic
+    // condition-variable deadlines, which then all lie in the past.
+    setEntry(&env, "FAKETIME_DONT_FAKE_MONOTONIC=0");
+#endif
   }
 #if defined(__SANITIZE_THREAD__)
   // The sanitizer's interceptors must come before the preloaded libraries: with libfaketime
@@ -140,15 +174,22 @@ std::vector<std::string> cBench::childEnvironment() const {
 bool cBench::start(const std::vector<std::string>& args) {
   if (mPid > 0) return true;
   std::vector<std::string> env = childEnvironment();
+  std::vector<std::string> argTexts = daemonCommand(&env);
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(&e[0]);
   envp.push_back(nullptr);
-  std::vector<std::string> argTexts = {FERRYD_BINARY};
   argTexts.insert(argTexts.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : argTexts) argv.push_back(&a[0]);
   argv.push_back(nullptr);
+  joinCopier();
   int out = open(mOutputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int pipeEnds[2] = {-1, -1};
+  if (mOptions.outputThroughPipe && pipe2(pipeEnds, O_CLOEXEC) != 0) {
+    close(out);
+    return false;
+  }
+  int childOut = mOptions.outputThroughPipe ? pipeEnds[1] : out;
 
   std::ofstream(mLogPath, std::ios::trunc).close();  // a restart begins a fresh log
   mLog.follow(mLogPath);
@@ -156,25 +197,49 @@ bool cBench::start(const std::vector<std::string>& args) {
   pid_t pid = fork();
   if (pid < 0) {
     close(out);
+    if (mOptions.outputThroughPipe) {
+      close(pipeEnds[0]);
+      close(pipeEnds[1]);
+    }
     return false;
   }
   if (pid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the test
-    dup2(out, STDOUT_FILENO);
-    dup2(out, STDERR_FILENO);
+    dup2(childOut, STDOUT_FILENO);
+    dup2(childOut, STDERR_FILENO);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  close(out);
+  if (mOptions.outputThroughPipe) {
+    close(pipeEnds[1]);
+    // Copies until the daemon's end of the pipe closes (the daemon has ended).
+    mCopier = std::thread([in = pipeEnds[0], out] {
+      char buffer[4096];
+      ssize_t n;
+      while ((n = read(in, buffer, sizeof buffer)) > 0) {
+        if (write(out, buffer, static_cast<size_t>(n)) != n) break;
+      }
+      close(in);
+      close(out);
+    });
+  } else {
+    close(out);
+  }
   mPid = pid;
   return true;
 }
 
+void cBench::joinCopier() {
+  if (mCopier.joinable()) mCopier.join();
+}
+
 void cBench::stop() {
-  if (mPid <= 0) return;
-  kill(mPid, SIGKILL);
-  waitpid(mPid, nullptr, 0);
-  mPid = -1;
+  if (mPid > 0) {
+    kill(mPid, SIGKILL);
+    waitpid(mPid, nullptr, 0);
+    mPid = -1;
+  }
+  joinCopier();
 }
 
 bool cBench::running() {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -33,6 +34,9 @@ struct cBenchOptions {
   std::vector<std::pair<std::string, std::string>> keys;
   // Path of the simulated GPIO device ("ferryd.io.pvxio"); must start with "/dev/".
   std::string gpioPath = "/dev/pvxio0";
+  // The daemon's stdout and stderr go into a pipe that the bench copies to daemonOutput() (as
+  // under a service manager), instead of straight into a file.
+  bool outputThroughPipe = false;
 };
 
 // The simulated board around the real ferryd binary: the GPIO device, the Bluetooth module and
@@ -102,6 +106,7 @@ class cBench {
  private:
   void writeConfig() const;
   std::vector<std::string> childEnvironment() const;
+  void joinCopier();
 
   cBenchOptions mOptions;
   std::string mDir;
@@ -114,4 +119,5 @@ class cBench {
   cBenchLog mLog;
   pid_t mPid;
   double mStartTime;
+  std::thread mCopier;  // pipe to output file, with outputThroughPipe
 };

@@ -26,3 +26,9 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 run_build build/normal ""
 run_build build/asan "" -DFERRYD_SANITIZE=address
 run_build build/tsan threaded -DFERRYD_SANITIZE=thread
+
+# The service unit, the boards' builds under qemu-user and the packages.
+bash scripts/service-check.sh build/normal/main/ferryd
+bash scripts/cross.sh armhf
+bash scripts/cross.sh arm64
+bash scripts/package.sh --reuse

@@ -49,6 +49,10 @@ void configureDefault() {
 }  // namespace
 
 void cYlog::init(const char* configPath) {
+  // log4cpp's console appender writes to std::cout, which goes through stdio's stdout: fully
+  // buffered when stdout is a pipe, a socket or a file (as under a service manager), so lines
+  // would wait there and die with the process. Line buffering passes each line on at once.
+  std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   try {
     if (hasLog4cppSection(configPath)) {
       log4cpp::PropertyConfigurator::configure(configPath);
@@ -81,6 +85,8 @@ void cYlog::logv(int priority, const char* fmt, va_list args) const {
   pthread_mutex_lock(&gAppendMutex);
   try {
     mCategory->log(priority, std::string(line));
+    // A layout without a line end still reaches the stream now.
+    std::cout.flush();
   } catch (...) {
     // A failing appender must not take the caller down.
   }

@@ -1,6 +1,9 @@
 // Start-up of the real ferryd binary on the simulated board, at true speed.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "bench/cBench.h"
 
 namespace {
@@ -78,6 +81,29 @@ TEST(Startup, RedLitAtStartThenOneTickASecond) {
     EXPECT_GT(gap, 0.9) << "tick " << i;
     EXPECT_LT(gap, 1.5) << "tick " << i;
   }
+  EXPECT_TRUE(b.running());
+}
+
+// The shipped configuration logs through log4cpp's console appender to stdout. Under a service
+// manager stdout is a pipe: every line must arrive while the daemon runs, not sit in a buffer
+// that is lost when it is killed.
+TEST(Startup, ShippedConfigurationLogsReachAPipeAtOnce) {
+  cBenchOptions options;
+  options.outputThroughPipe = true;
+  cBench b(options);
+  std::ifstream shipped(FERRYD_SHIPPED_CONFIG);
+  ASSERT_TRUE(shipped) << FERRYD_SHIPPED_CONFIG;
+  std::stringstream text;
+  text << shipped.rdbuf();
+  ASSERT_NE(std::string::npos, text.str().find("ConsoleAppender"));
+  // The simulated board's device, serial line and broker; later keys win.
+  text << "ferryd.io.pvxio = " << b.gpio().devPath() << "\n"
+       << "ferryd.io.tty = " << b.module().ttyPath() << "\n"
+       << "zam.broker.host = 127.0.0.1\nzam.broker.port = " << b.broker().port() << "\n";
+  std::string config = b.writeFile("shipped.conf", text.str());
+  ASSERT_TRUE(b.start({config}));
+  EXPECT_TRUE(b.waitForOutput("INFO  cProperties: Configuration read from " + config, 10000))
+      << "output so far: " << b.daemonOutput();
   EXPECT_TRUE(b.running());
 }
 
