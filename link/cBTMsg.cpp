@@ -238,14 +238,10 @@ void cBTMsg::sendSouth(YMsg* msg) {
 
 // Hands the message to the module driver in serialised segments of mSegSize bytes.
 void cBTMsg::relaySouth(YMsg* msg) {
-  unsigned char buffer[kMaxSegSize];  // mSegSize never exceeds it (readSegSize)
-  msg->segmentMessage(mSegSize);
-  msg->resetSegment();
-  for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
-    int n = seg->getMsg(buffer, static_cast<unsigned short>(mSegSize));
-    mModem->sendFrame(buffer, n);
-    debug("BTModem sent %d bytes", n);
-  }
+  mModem->sendSegments(
+      msg, mSegSize,
+      [](void* self, int n) { static_cast<cBTMsg*>(self)->debug("BTModem sent %d bytes", n); },
+      this);
   delete msg;
 }
 

@@ -5,9 +5,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "io/cIO.h"
+#include "support/YMsg.h"
 
 cBTModem::cBTModem(const char* ttyPath)
     : cYlog("cBTModem"),
@@ -91,9 +93,30 @@ void cBTModem::sendFrame(const unsigned char* data, int len) {
     return;
   }
   unsigned char out[kFrameBufSize];
-  int outLen = 0;
-  mHDLC.frameData(data, len, out, &outLen);
+  int outLen = cHDLC::frame(data, len, out);
   write(reinterpret_cast<const char*>(out), outLen);
+}
+
+void cBTModem::sendSegments(YMsg* msg, int segSize, void (*sent)(void*, int), void* context) {
+  unsigned char segment[cHDLC::kMaxPayload];
+  unsigned short max = static_cast<unsigned short>(std::min(segSize, cHDLC::kMaxPayload));
+  cFrameBatch batch;
+  msg->segmentMessage(max);
+  msg->resetSegment();
+  for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
+    int n = seg->getMsg(segment, max);
+    if (mBypass && !batch.add(segment, n)) {
+      sendBatch(batch);
+      batch.add(segment, n);
+    }
+    if (sent != nullptr) sent(context, n);
+  }
+  sendBatch(batch);
+}
+
+void cBTModem::sendBatch(cFrameBatch& batch) {
+  if (mBypass && !batch.empty()) write(reinterpret_cast<const char*>(batch.data()), batch.size());
+  batch.clear();
 }
 
 void cBTModem::setFrameSink(cFrameSink sink, void* context) {

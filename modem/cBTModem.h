@@ -5,10 +5,12 @@
 #include <atomic>
 #include <cstdint>
 
+#include "support/cFrameBatch.h"
 #include "support/cHDLC.h"
 #include "support/cYlog.h"
 
 class cBTCmd;
+class YMsg;
 
 // Driver of the serial Bluetooth module: reset pulse, serial set-up, the reader thread (command
 // lines, status lines, bypass-mode unframing and escape detection), framed sends and the AT
@@ -32,6 +34,13 @@ class cBTModem : public cYlog {
   int write(const char* data, int len);
   // Frames and writes one payload in bypass mode; drops it in command mode.
   void sendFrame(const unsigned char* data, int len);
+  // Cuts msg into serialised segments of at most segSize (6..1021) bytes and sends their frames,
+  // gathered into few writes; calls sent(context, n) for every segment of n bytes handed over.
+  // In command mode nothing is framed or written.
+  void sendSegments(YMsg* msg, int segSize, void (*sent)(void* context, int n), void* context);
+  // Writes the gathered frames in one write in bypass mode (drops them in command mode), then
+  // clears the batch. A command line waits at most for this one write.
+  void sendBatch(cFrameBatch& batch);
 
   // AT command operations, run on the link state thread.
   void disableDiscovery();

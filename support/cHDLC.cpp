@@ -23,6 +23,17 @@ struct FcsTable {
 };
 constexpr FcsTable kFcsTable;
 
+// 1 for the bytes sent escaped.
+struct EscapeTable {
+  std::array<unsigned char, 256> v{};
+  constexpr EscapeTable() {
+    v[kFlag] = 1;
+    v[kEscape] = 1;
+    v['A'] = 1;
+  }
+};
+constexpr EscapeTable kEscapeTable;
+
 bool needsEscape(unsigned char b) {
   return b == kFlag || b == kEscape || b == 'A';
 }
@@ -61,6 +72,31 @@ void cHDLC::frameData(const unsigned char* data, int length, unsigned char* out,
   putEscaped(static_cast<unsigned char>(fcs >> 8), out, n);
   out[n++] = kFlag;
   *outLength = n;
+}
+
+int cHDLC::frame(const unsigned char* data, int length, unsigned char* out) {
+  if (length < 0 || data == nullptr) length = 0;
+  unsigned char* o = out;
+  *o++ = kFlag;
+  unsigned fcs = 0xFFFF;
+  for (const unsigned char* end = data + length; data != end; ++data) {
+    unsigned char b = *data;
+    fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ b) & 0xFF];
+    if (kEscapeTable.v[b]) {
+      o[0] = kEscape;
+      o[1] = b ^ kEscapeXor;
+      o += 2;
+    } else {
+      *o++ = b;
+    }
+  }
+  fcs = ~fcs;
+  for (unsigned char b : {static_cast<unsigned char>(fcs), static_cast<unsigned char>(fcs >> 8)}) {
+    if (kEscapeTable.v[b]) *o++ = kEscape, b ^= kEscapeXor;
+    *o++ = b;
+  }
+  *o++ = kFlag;
+  return static_cast<int>(o - out);
 }
 
 void cHDLC::drop() {

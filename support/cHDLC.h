@@ -15,8 +15,13 @@ class cHDLC {
 
   // Forgets a partly decoded frame.
   void reset();
-  // Frames length bytes into out, which must hold 2 + 2 * (length + 2) bytes.
+  // Frames length bytes into out, which must hold 2 + 2 * (length + 2) bytes. The reference:
+  // checksum first, then escaping, a byte at a time.
   void frameData(const unsigned char* data, int length, unsigned char* out, int* outLength) const;
+  // The same bytes as frameData in one pass (checksum and escaping together); returns the framed
+  // length. out must hold maxFramed(length) bytes.
+  static int frame(const unsigned char* data, int length, unsigned char* out);
+  static constexpr int maxFramed(int length) { return 2 + 2 * (length + 2); }
   // Feeds one received byte; returns 1 when it completes a good frame, whose payload (at most
   // kMaxPayload bytes) is then in out and its length in *outLength. Bad frames (wrong FCS, too
   // long, aborted) are dropped and counted.

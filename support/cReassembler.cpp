@@ -17,20 +17,19 @@ void cReassembler::dropPending(const char* why) {
   mNextIndex = 0;
 }
 
+// Only a first segment becomes a message object (kept as the partial message or passed on);
+// later segments are appended straight from the unit's bytes.
 YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
-  YMsg* seg = nullptr;
-  if (length >= 0 && length <= 0xFFFF)
-    seg = YMsg::parseMsg(data, static_cast<unsigned short>(length));
-  if (seg == nullptr) {
+  YMsg::cHeader h;
+  if (length < 0 || length > 0xFFFF ||
+      !YMsg::parseHeader(data, static_cast<unsigned short>(length), &h)) {
     mLog.warn("From %s: invalid segment of %d bytes dropped", mDirection, length);
     return nullptr;
   }
-  int id = seg->getMsgId();
-  int index = seg->getSegIndex();
-
-  if (index == 0) {
+  if (h.index == 0) {
     if (mPendingMsg != nullptr) dropPending("a new message started");
-    if (seg->isLastSegment()) return seg;
+    YMsg* seg = YMsg::parseMsg(data, static_cast<unsigned short>(length));
+    if (h.last) return seg;
     mPendingMsg = seg;
     mNextIndex = 1;
     return nullptr;
@@ -38,26 +37,24 @@ YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
 
   if (mPendingMsg == nullptr) {
     mLog.warn("From %s: segment %d of message %d dropped: the start of its message was lost",
-              mDirection, index, id);
-  } else if (id != mPendingMsg->getMsgId()) {
+              mDirection, h.index, h.id);
+  } else if (h.id != mPendingMsg->getMsgId()) {
     mLog.warn("From %s: segment %d of message %d dropped: message %d is being collected",
-              mDirection, index, id, mPendingMsg->getMsgId());
-  } else if (index != mNextIndex) {
+              mDirection, h.index, h.id, mPendingMsg->getMsgId());
+  } else if (h.index != mNextIndex) {
     char why[64];
-    snprintf(why, sizeof why, "segment %d arrived, segment %d was expected", index, mNextIndex);
+    snprintf(why, sizeof why, "segment %d arrived, segment %d was expected", h.index, mNextIndex);
     dropPending(why);
-  } else if (!mPendingMsg->addSegment(seg)) {
+  } else if (!mPendingMsg->addSegmentUnit(data, static_cast<unsigned short>(length))) {
     dropPending("the message would exceed 65535 bytes");
   } else {
     ++mNextIndex;
-    if (seg->isLastSegment()) {
+    if (h.last) {
       YMsg* whole = mPendingMsg;
       mPendingMsg = nullptr;
       mNextIndex = 0;
-      delete seg;
       return whole;
     }
   }
-  delete seg;
   return nullptr;
 }

@@ -54,12 +54,6 @@ inline std::vector<cWireCase> wireCases() {
 inline void sendSouthbound(cBTModem& modem, int id, const std::vector<uint8_t>& payload,
                            int segSize) {
   YMsg* msg = YMsg::create(id, payload.data(), payload.size());
-  unsigned char buffer[1021];
-  msg->segmentMessage(segSize);
-  msg->resetSegment();
-  for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
-    int n = seg->getMsg(buffer, static_cast<unsigned short>(segSize));
-    modem.sendFrame(buffer, n);
-  }
+  modem.sendSegments(msg, segSize, nullptr, nullptr);
   delete msg;
 }
