@@ -100,6 +100,7 @@ class cBTModem : public cYlog {
   bool escapeByte(unsigned char byte);
   void leaveBypass();
   void onFrame(const unsigned char* frame, int len);
+  static void deliverFrame(void* self, const unsigned char* frame, int len);
   // Runs cmd as the pending command; on success logs okLine (a format, given arg) before the
   // command is withdrawn and deleted.
   void runCommand(cBTCmd* cmd, const char* okLine, const char* arg = nullptr);

@@ -49,7 +49,7 @@ void putEscaped(unsigned char b, unsigned char* out, int& n) {
 
 }  // namespace
 
-cHDLC::cHDLC() : mState(kHunt), mLength(0), mBuf{}, mDropped(0) {}
+cHDLC::cHDLC() : mState(kHunt), mLength(0), mFcs(0xFFFF), mBuf{}, mDropped(0) {}
 
 unsigned short cHDLC::fcs16(const unsigned char* data, int length, unsigned short fcs) {
   for (int i = 0; i < length; ++i) fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ data[i]) & 0xFF];
@@ -59,6 +59,7 @@ unsigned short cHDLC::fcs16(const unsigned char* data, int length, unsigned shor
 void cHDLC::reset() {
   mState = kHunt;
   mLength = 0;
+  mFcs = 0xFFFF;
 }
 
 void cHDLC::frameData(const unsigned char* data, int length, unsigned char* out,
@@ -102,6 +103,7 @@ int cHDLC::frame(const unsigned char* data, int length, unsigned char* out) {
 void cHDLC::drop() {
   mDropped.fetch_add(1, std::memory_order_relaxed);
   mLength = 0;
+  mFcs = 0xFFFF;
 }
 
 int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
@@ -111,6 +113,7 @@ int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
     mState = kInFrame;
     if (was == kHunt || was == kDiscard) {
       mLength = 0;
+      mFcs = 0xFFFF;
       return 0;
     }
     if (was == kEscaped) {  // abort sequence
@@ -126,6 +129,7 @@ int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
     std::memcpy(out, mBuf, payload);
     *outLength = payload;
     mLength = 0;
+    mFcs = 0xFFFF;
     return 1;
   }
   switch (mState) {
@@ -149,5 +153,69 @@ int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
     return 0;
   }
   mBuf[mLength++] = byte;
+  mFcs = (mFcs >> 8) ^ kFcsTable.v[(mFcs ^ byte) & 0xFF];
   return 0;
+}
+
+// unFrameByte's decoding with the state in locals. Outside a frame the loop jumps to the next
+// flag; inside, each byte is stored and added to the running checksum, so the closing flag
+// needs no second pass over the frame.
+int cHDLC::unFrame(const unsigned char* data, int length, cDeliver deliver, void* context) {
+  if (data == nullptr || length <= 0) return 0;
+  const unsigned char* p = data;
+  const unsigned char* const end = data + length;
+  State state = mState;
+  int n = mLength;
+  unsigned fcs = mFcs;
+  int delivered = 0;
+  while (p != end) {
+    unsigned char b = *p++;
+    if (b == kFlag) {
+      State was = state;
+      state = kInFrame;
+      if (was == kEscaped) {
+        mLength = n;
+        drop();  // abort sequence
+      } else if (was == kInFrame && n > 0) {
+        if (n >= kFcsSize && fcs == kGoodResidual) {
+          mState = state;
+          mLength = 0;
+          mFcs = 0xFFFF;
+          deliver(context, mBuf, n - kFcsSize);
+          ++delivered;
+        } else {
+          drop();
+        }
+      }
+      n = 0;
+      fcs = 0xFFFF;
+      continue;
+    }
+    if (state == kInFrame) {
+      if (b == kEscape) {
+        state = kEscaped;
+        continue;
+      }
+    } else if (state == kEscaped) {
+      b ^= kEscapeXor;
+      state = kInFrame;
+    } else {  // hunting or discarding: nothing counts until the next flag
+      const void* flag = std::memchr(p, kFlag, static_cast<size_t>(end - p));
+      p = flag != nullptr ? static_cast<const unsigned char*>(flag) : end;
+      continue;
+    }
+    if (n >= kMaxPayload + kFcsSize) {
+      drop();
+      n = 0;
+      fcs = 0xFFFF;
+      state = kDiscard;
+      continue;
+    }
+    mBuf[n++] = b;
+    fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ b) & 0xFF];
+  }
+  mState = state;
+  mLength = n;
+  mFcs = fcs;
+  return delivered;
 }

@@ -27,6 +27,13 @@ class cHDLC {
   // long, aborted) are dropped and counted.
   int unFrameByte(unsigned char byte, unsigned char* out, int* outLength);
 
+  // Feeds a whole read: the same decoding as unFrameByte on every byte in order, in one loop with
+  // the checksum kept up as bytes arrive. Each good frame is handed to deliver(context, payload,
+  // length) as its closing flag is reached; the payload lies in the decoder's own buffer and is
+  // valid during the call only. Returns the number of frames delivered.
+  using cDeliver = void (*)(void* context, const unsigned char* payload, int length);
+  int unFrame(const unsigned char* data, int length, cDeliver deliver, void* context);
+
   unsigned droppedFrames() const { return mDropped.load(std::memory_order_relaxed); }
 
   static unsigned short fcs16(const unsigned char* data, int length, unsigned short fcs = 0xFFFF);
@@ -37,6 +44,7 @@ class cHDLC {
 
   State mState;
   int mLength;
+  unsigned mFcs;                        // FCS-16 of mBuf[0 .. mLength), kept up by both decoders
   unsigned char mBuf[kMaxPayload + 2];  // payload and FCS
   std::atomic<unsigned> mDropped;
 };
