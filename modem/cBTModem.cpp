@@ -21,12 +21,19 @@ cBTModem::cBTModem(cNoDevice)
       mURCIdx(0),
       mHDLC(),
       mQuickEofWarned(false),
+      mWriteNext(0),
+      mWriteServing(0),
       mHasSink(false),
       mFrameSink(nullptr),
       mFrameSinkContext(nullptr) {
   mLine[0] = '\0';
   pthread_mutex_init(&mPendingMutex, nullptr);
   pthread_mutex_init(&mWriteMutex, nullptr);
+  pthread_condattr_t attr;
+  pthread_condattr_init(&attr);
+  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+  pthread_cond_init(&mWriteTurn, &attr);
+  pthread_condattr_destroy(&attr);
   pthread_mutex_init(&mSinkMutex, nullptr);
 }
 
@@ -72,10 +79,15 @@ int cBTModem::openTty(const char* path) {
   return fd;
 }
 
+// Writers take turns in the order they arrived, so a command line waits for at most the one
+// write in progress (a batch of frames is bounded), however long the message being sent.
 int cBTModem::write(const char* data, int len) {
   debug("Transmitting %d bytes", len);
-  int done = 0;
   pthread_mutex_lock(&mWriteMutex);
+  uint64_t ticket = mWriteNext++;
+  while (ticket != mWriteServing) pthread_cond_wait(&mWriteTurn, &mWriteMutex);
+  pthread_mutex_unlock(&mWriteMutex);
+  int done = 0;
   while (done < len) {
     ssize_t n = ::write(mTtyFd, data + done, len - done);
     if (n > 0) {
@@ -87,6 +99,9 @@ int cBTModem::write(const char* data, int len) {
       break;
     }
   }
+  pthread_mutex_lock(&mWriteMutex);
+  ++mWriteServing;
+  pthread_cond_broadcast(&mWriteTurn);
   pthread_mutex_unlock(&mWriteMutex);
   return (done == 0 && len > 0) ? -1 : done;
 }

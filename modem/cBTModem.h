@@ -115,7 +115,10 @@ class cBTModem : public cYlog {
   cHDLC mHDLC;
   bool mQuickEofWarned;
   pthread_mutex_t mPendingMutex;  // "deliver a line" versus "withdraw the command"
-  pthread_mutex_t mWriteMutex;    // keeps frames and command lines whole on the wire
+  pthread_mutex_t mWriteMutex;    // guards the turns below
+  pthread_cond_t mWriteTurn;      // signalled when a write has finished
+  uint64_t mWriteNext;            // ticket of the next writer to arrive
+  uint64_t mWriteServing;         // ticket whose write may run: frames and lines stay whole
   pthread_mutex_t mSinkMutex;     // "deliver a frame" versus "replace the sink"
   std::atomic<bool> mHasSink;     // lets the reader skip the mutex while no sink is set
   cFrameSink mFrameSink;          // guarded by mSinkMutex, as is mFrameSinkContext
