@@ -80,16 +80,15 @@ int cHDLC::frame(const unsigned char* data, int length, unsigned char* out) {
   unsigned char* o = out;
   *o++ = kFlag;
   unsigned fcs = 0xFFFF;
+  // Without a branch on the data: both bytes of an escape pair are written for every byte, and
+  // the second is kept only when the byte needed escaping (out has room for the worst case).
   for (const unsigned char* end = data + length; data != end; ++data) {
     unsigned char b = *data;
     fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ b) & 0xFF];
-    if (kEscapeTable.v[b]) {
-      o[0] = kEscape;
-      o[1] = b ^ kEscapeXor;
-      o += 2;
-    } else {
-      *o++ = b;
-    }
+    unsigned char escaped = kEscapeTable.v[b];
+    o[0] = escaped ? kEscape : b;
+    o[1] = b ^ kEscapeXor;
+    o += 1 + escaped;
   }
   fcs = ~fcs;
   for (unsigned char b : {static_cast<unsigned char>(fcs), static_cast<unsigned char>(fcs >> 8)}) {
@@ -169,6 +168,16 @@ int cHDLC::unFrame(const unsigned char* data, int length, cDeliver deliver, void
   unsigned fcs = mFcs;
   int delivered = 0;
   while (p != end) {
+    if (state == kInFrame) {  // the common case, plain bytes of a frame, in a tight loop
+      int room = kMaxPayload + kFcsSize - n;
+      while (p != end && room > 0 && *p != kFlag && *p != kEscape) {
+        unsigned char b = *p++;
+        mBuf[n++] = b;
+        fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ b) & 0xFF];
+        --room;
+      }
+      if (p == end) break;
+    }
     unsigned char b = *p++;
     if (b == kFlag) {
       State was = state;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench/cBenchClock.h"
+#include "bench/perf/cPerfFraming.h"
 #include "bench/perf/cPerfLink.h"
 #include "bench/perf/cPerfRun.h"
 #include "bench/perf/cPerfTable.h"
@@ -29,6 +30,7 @@ struct cOptions {
   double idleSeconds = 10;
   double uartSeconds = 2;
   long memoryMessages = 100000;
+  bool framingOnly = false;
 };
 
 void usage() {
@@ -38,6 +40,7 @@ void usage() {
       "  defaults: 3 repetitions, 8 MB per saturation run, 1.5 s paced runs at 200 messages/s,\n"
       "            10 s idle, 2 s UART runs, 100000 messages each way for memory\n"
       "  --long: 5 repetitions, 20 MB saturation runs, 5 s paced runs, 30 s idle, 10 s UART\n"
+      "  --framing-only: only the cost of the framing code, no relays\n"
       "  --ferryd: the daemon binary to measure (default: the one built with this program)\n");
 }
 
@@ -61,6 +64,8 @@ bool parse(int argc, char** argv, cOptions* o) {
       o->memoryMessages = static_cast<long>(val());
     else if (a == "--long")
       *o = {5, 20.0, 5.0, 200, 30, 10, 100000};
+    else if (a == "--framing-only")
+      o->framingOnly = true;
     else if (a == "--ferryd" && i + 1 < argc)
       setenv("FERRYD_PERF_BINARY", argv[++i], 1);
     else
@@ -93,6 +98,10 @@ int main(int argc, char** argv) {
   if (!parse(argc, argv, &opt)) {
     usage();
     return 2;
+  }
+  if (opt.framingOnly) {
+    printFramingCost(stdout);
+    return 0;
   }
   std::vector<cTrio> trios;
   for (int seg : {256, 1021}) {
@@ -180,6 +189,7 @@ int main(int argc, char** argv) {
   }
   report.memoryEnd(cPerfProc::privateKb(main256.pid()), opt.memoryMessages);
   report.print(stdout);
+  printFramingCost(stdout);
   for (cTrio& t : trios)
     for (auto& l : t.links)
       if (kill(l->pid(), 0) != 0) die(l->name() + " ended during the benchmark");
