@@ -44,21 +44,21 @@ struct cShared {
 };
 
 // Far end of the run: the peer (master side) for broker -> peer, the broker socket otherwise.
-void receiveAll(cPerfLink& link, const cPerfRunSpec& spec, cShared& shared,
+void receiveAll(cPerfLink& link, const cPerfRunPlan& plan, cShared& shared,
                 std::vector<double>& arrived, double& serialBytes) {
   bool ferryd = link.kind() == cPerfLink::cKind::Ferryd;
-  int maxBytes = spec.south ? link.segSize() : 1024;
+  int maxBytes = plan.south ? link.segSize() : 1024;
   cPerfExpect::cUnitsOf unitsOf;
-  if (ferryd || spec.south) {
+  if (ferryd || plan.south) {
     // ferryd delivers segments; socat passes on the broker's datagrams as a stream
     int cut = ferryd ? maxBytes : 1024;
-    unitsOf = [&spec, cut](long k) {
-      return cPerfTraffic::segments(k, spec.msgSize, spec.text, cut);
+    unitsOf = [&plan, cut](long k) {
+      return cPerfTraffic::segments(k, plan.msgSize, plan.text, cut);
     };
   } else {
     int seg = link.segSize();
-    unitsOf = [&spec, seg](long k) {
-      return std::vector<cBytes>{cPerfTraffic::framed(k, spec.msgSize, spec.text, seg)};
+    unitsOf = [&plan, seg](long k) {
+      return std::vector<cBytes>{cPerfTraffic::framed(k, plan.msgSize, plan.text, seg)};
     };
   }
   cPerfExpect expect(unitsOf, [&](long k) {
@@ -68,27 +68,27 @@ void receiveAll(cPerfLink& link, const cPerfRunSpec& spec, cShared& shared,
     shared.changed.notify_all();
   });
   cHDLC hdlc;
-  int fd = spec.south ? link.master() : link.broker();
+  int fd = plan.south ? link.master() : link.broker();
   static thread_local uint8_t buf[65536];
   static thread_local uint8_t frame[cHDLC::kMaxPayload];
   double lastProgress = benchNow();
-  while (shared.done < spec.count && !shared.failed) {
+  while (shared.done < plan.count && !shared.failed) {
     pollfd p = {fd, POLLIN, 0};
     if (poll(&p, 1, 100) <= 0) {
       if (benchNow() - lastProgress > kStallMs / 1000.0) {
         shared.fail(link.name() + ": message " + std::to_string(expect.next()) + " of " +
-                    std::to_string(spec.count) + " never arrived");
+                    std::to_string(plan.count) + " never arrived");
       }
       continue;
     }
-    ssize_t n = spec.south ? read(fd, buf, sizeof buf) : recv(fd, buf, sizeof buf, 0);
+    ssize_t n = plan.south ? read(fd, buf, sizeof buf) : recv(fd, buf, sizeof buf, 0);
     if (n <= 0) continue;
     lastProgress = benchNow();
     bool ok = true;
-    if (spec.south) serialBytes += static_cast<double>(n);
+    if (plan.south) serialBytes += static_cast<double>(n);
     if (!ferryd) {
       ok = expect.feedBytes(buf, static_cast<size_t>(n));
-    } else if (!spec.south) {
+    } else if (!plan.south) {
       ok = expect.feedUnit(buf, static_cast<size_t>(n));
     } else {
       for (ssize_t i = 0; i < n && ok; ++i) {
@@ -104,10 +104,10 @@ void receiveAll(cPerfLink& link, const cPerfRunSpec& spec, cShared& shared,
   }
 }
 
-bool sendOne(cPerfLink& link, const cPerfRunSpec& spec, long k, double& serialBytes,
+bool sendOne(cPerfLink& link, const cPerfRunPlan& plan, long k, double& serialBytes,
              double& lineNext) {
-  if (spec.south) {
-    for (const cBytes& d : cPerfTraffic::segments(k, spec.msgSize, spec.text, 1024)) {
+  if (plan.south) {
+    for (const cBytes& d : cPerfTraffic::segments(k, plan.msgSize, plan.text, 1024)) {
       if (sendto(link.broker(), d.data(), d.size(), 0,
                  reinterpret_cast<const sockaddr*>(&link.relayAddr()),
                  sizeof link.relayAddr()) < 0) {
@@ -116,13 +116,13 @@ bool sendOne(cPerfLink& link, const cPerfRunSpec& spec, long k, double& serialBy
     }
     return true;
   }
-  cBytes bytes = cPerfTraffic::framed(k, spec.msgSize, spec.text, link.segSize());
+  cBytes bytes = cPerfTraffic::framed(k, plan.msgSize, plan.text, link.segSize());
   serialBytes += static_cast<double>(bytes.size());
-  if (spec.chunk == 0) return link.writeMaster(bytes.data(), bytes.size());
+  if (plan.chunk == 0) return link.writeMaster(bytes.data(), bytes.size());
   double& next = lineNext;  // when the line is free for the next chunk
   next = std::max(next, benchNow());
-  for (size_t at = 0; at < bytes.size(); at += spec.chunk) {
-    size_t n = std::min(spec.chunk, bytes.size() - at);
+  for (size_t at = 0; at < bytes.size(); at += plan.chunk) {
+    size_t n = std::min(plan.chunk, bytes.size() - at);
     sleepUntil(next);
     if (!link.writeMaster(bytes.data() + at, n)) return false;
     next += static_cast<double>(n) / kLineRate;
@@ -141,33 +141,33 @@ double cPerfRunResult::percentile(double p) const {
   return v[at];
 }
 
-cPerfRunResult runTraffic(cPerfLink& link, const cPerfRunSpec& spec) {
+cPerfRunResult runTraffic(cPerfLink& link, const cPerfRunPlan& plan) {
   cPerfRunResult r;
   cShared shared;
-  std::vector<double> sent(static_cast<size_t>(spec.count)), arrived(sent.size());
+  std::vector<double> sent(static_cast<size_t>(plan.count)), arrived(sent.size());
   // Bounded in bytes and in datagrams: the relay's socket buffer must never overflow.
-  long window = static_cast<long>(spec.windowBytes / std::max<size_t>(1, spec.msgSize));
+  long window = static_cast<long>(plan.windowBytes / std::max<size_t>(1, plan.msgSize));
   window = std::max<long>(1, std::min<long>(window, kMaxInFlight));
   double farSerial = 0, nearSerial = 0, lineNext = 0;
   r.before = cPerfProc::sample(link.pid());
   double start = benchNow();
-  std::thread receiver([&] { receiveAll(link, spec, shared, arrived, farSerial); });
-  for (long k = 0; k < spec.count && !shared.failed; ++k) {
+  std::thread receiver([&] { receiveAll(link, plan, shared, arrived, farSerial); });
+  for (long k = 0; k < plan.count && !shared.failed; ++k) {
     {
       std::unique_lock<std::mutex> lock(shared.mutex);
       shared.changed.wait(lock, [&] { return shared.failed || shared.done > k - window; });
     }
-    if (spec.paceHz > 0) sleepUntil(start + static_cast<double>(k) / spec.paceHz);
+    if (plan.paceHz > 0) sleepUntil(start + static_cast<double>(k) / plan.paceHz);
     sent[static_cast<size_t>(k)] = benchNow();
-    if (!sendOne(link, spec, k, nearSerial, lineNext)) shared.fail(link.name() + ": send failed");
+    if (!sendOne(link, plan, k, nearSerial, lineNext)) shared.fail(link.name() + ": send failed");
   }
   receiver.join();
   r.after = cPerfProc::sample(link.pid());
   r.wallSec = benchNow() - start;
   r.ok = !shared.failed;
   r.error = shared.error;
-  r.payloadMB = static_cast<double>(spec.msgSize) * static_cast<double>(spec.count) / 1e6;
-  r.serialBytes = spec.south ? farSerial : nearSerial;
+  r.payloadMB = static_cast<double>(plan.msgSize) * static_cast<double>(plan.count) / 1e6;
+  r.serialBytes = plan.south ? farSerial : nearSerial;
   for (size_t k = 0; k < sent.size() && r.ok; ++k) {
     r.latencyMs.push_back((arrived[k] - sent[k]) * 1000.0);
   }

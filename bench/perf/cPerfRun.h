@@ -9,7 +9,7 @@
 
 // One measured run: count messages of msgSize bytes through one relay in one direction, every
 // message checked at the far end.
-struct cPerfRunSpec {
+struct cPerfRunPlan {
   bool south = true;  // broker -> peer; false: peer -> broker
   size_t msgSize = 1000;
   bool text = false;  // text payloads instead of random bytes
@@ -34,4 +34,4 @@ struct cPerfRunResult {
   double percentile(double p) const;
 };
 
-cPerfRunResult runTraffic(cPerfLink& link, const cPerfRunSpec& spec);
+cPerfRunResult runTraffic(cPerfLink& link, const cPerfRunPlan& plan);

@@ -85,8 +85,8 @@ struct cTrio {
   _exit(1);
 }
 
-cPerfRunResult mustRun(cPerfLink& link, const cPerfRunSpec& spec) {
-  cPerfRunResult r = runTraffic(link, spec);
+cPerfRunResult mustRun(cPerfLink& link, const cPerfRunPlan& plan) {
+  cPerfRunResult r = runTraffic(link, plan);
   if (!r.ok) die(r.error);
   return r;
 }
@@ -141,14 +141,14 @@ int main(int argc, char** argv) {
       for (bool south : {true, false}) {
         for (size_t size : {1000u, 10000u}) {
           for (bool paced : {false, true}) {
-            cPerfRunSpec spec;
-            spec.south = south;
-            spec.msgSize = size;
-            spec.paceHz = paced ? opt.paceHz : 0;
-            spec.count = paced ? static_cast<long>(opt.paceHz * opt.pacedSeconds)
+            cPerfRunPlan plan;
+            plan.south = south;
+            plan.msgSize = size;
+            plan.paceHz = paced ? opt.paceHz : 0;
+            plan.count = paced ? static_cast<long>(opt.paceHz * opt.pacedSeconds)
                                : static_cast<long>(opt.satMB * 1e6 / static_cast<double>(size));
             for (int v = 0; v < 3; ++v) {
-              cPerfRunResult r = mustRun(*t.links[v], spec);
+              cPerfRunResult r = mustRun(*t.links[v], plan);
               report.add({t.segSize, south, size, paced, v}, r);
             }
           }
@@ -157,13 +157,13 @@ int main(int argc, char** argv) {
       // UART-like arrival of the peer's bytes, at segment size 256 only.
       if (t.segSize != 256) continue;
       for (size_t chunk : {16u, 64u}) {
-        cPerfRunSpec spec;
-        spec.south = false;
-        spec.msgSize = 1000;
-        spec.chunk = chunk;
-        spec.count = std::max<long>(3, static_cast<long>(opt.uartSeconds * 11520 / 1060));
+        cPerfRunPlan plan;
+        plan.south = false;
+        plan.msgSize = 1000;
+        plan.chunk = chunk;
+        plan.count = std::max<long>(3, static_cast<long>(opt.uartSeconds * 11520 / 1060));
         for (int v = 0; v < 3; ++v)
-          report.addUart(chunk, v, spec.count, mustRun(*t.links[v], spec));
+          report.addUart(chunk, v, plan.count, mustRun(*t.links[v], plan));
       }
     }
   }
@@ -171,21 +171,21 @@ int main(int argc, char** argv) {
   fprintf(stderr, "wire efficiency (text payloads)\n");
   for (cTrio& t : trios) {
     for (size_t size : {1000u, 10000u}) {
-      cPerfRunSpec spec;
-      spec.msgSize = size;
-      spec.text = true;
-      spec.count = 100;
-      report.addText(t.segSize, size, mustRun(*t.links[0], spec));
+      cPerfRunPlan plan;
+      plan.msgSize = size;
+      plan.text = true;
+      plan.count = 100;
+      report.addText(t.segSize, size, mustRun(*t.links[0], plan));
     }
   }
 
   fprintf(stderr, "memory: %ld messages each way\n", opt.memoryMessages);
   for (bool south : {true, false}) {
-    cPerfRunSpec spec;
-    spec.south = south;
-    spec.msgSize = 100;
-    spec.count = opt.memoryMessages;
-    mustRun(main256, spec);
+    cPerfRunPlan plan;
+    plan.south = south;
+    plan.msgSize = 100;
+    plan.count = opt.memoryMessages;
+    mustRun(main256, plan);
   }
   report.memoryEnd(cPerfProc::privateKb(main256.pid()), opt.memoryMessages);
   report.print(stdout);
