@@ -10,6 +10,7 @@
 
 #include "io/cIO.h"
 #include "support/YMsg.h"
+#include "support/cStats.h"
 
 cBTModem::cBTModem(cNoDevice)
     : cYlog("cBTModem"),
@@ -35,6 +36,7 @@ cBTModem::cBTModem(cNoDevice)
   pthread_cond_init(&mWriteTurn, &attr);
   pthread_condattr_destroy(&attr);
   pthread_mutex_init(&mSinkMutex, nullptr);
+  mHDLC.countDropsIn(cStats::kNorth);
 }
 
 cBTModem::cBTModem(const char* ttyPath) : cBTModem(cNoDevice{}) {
@@ -106,37 +108,57 @@ int cBTModem::write(const char* data, int len) {
   return (done == 0 && len > 0) ? -1 : done;
 }
 
-void cBTModem::sendFrame(const unsigned char* data, int len) {
-  if (!mBypass) return;
+bool cBTModem::sendFrame(const unsigned char* data, int len) {
+  if (!mBypass) {
+    cStats::add(cStats::kSouth, cStats::kCommandMode);
+    return false;
+  }
   if (len < 0 || len > cHDLC::kMaxPayload) {
+    cStats::add(cStats::kSouth, cStats::kInvalidUnits);
     error("Frame payload of %d bytes dropped: at most %d fit a frame", len, cHDLC::kMaxPayload);
-    return;
+    return false;
   }
   unsigned char out[kFrameBufSize];
   int outLen = cHDLC::frame(data, len, out);
-  write(reinterpret_cast<const char*>(out), outLen);
+  if (write(reinterpret_cast<const char*>(out), outLen) == outLen) return true;
+  cStats::add(cStats::kSouth, cStats::kFailedWrites);
+  return false;
 }
 
-void cBTModem::sendSegments(YMsg* msg, int segSize, void (*sent)(void*, int), void* context) {
+bool cBTModem::sendSegments(YMsg* msg, int segSize, void (*sent)(void*, int), void* context) {
   unsigned char segment[cHDLC::kMaxPayload];
   unsigned short max = static_cast<unsigned short>(std::min(segSize, cHDLC::kMaxPayload));
   cFrameBatch batch;
+  bool whole = true;
   msg->segmentMessage(max);
   msg->resetSegment();
   for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
     int n = seg->getMsg(segment, max);
-    if (mBypass && !batch.add(segment, n)) {
-      sendBatch(batch);
+    if (!mBypass) {
+      cStats::add(cStats::kSouth, cStats::kCommandMode);
+      whole = false;
+    } else if (!batch.add(segment, n)) {
+      whole = sendBatch(batch) && whole;
       batch.add(segment, n);
     }
     if (sent != nullptr) sent(context, n);
   }
-  sendBatch(batch);
+  return sendBatch(batch) && whole;
 }
 
-void cBTModem::sendBatch(cFrameBatch& batch) {
-  if (mBypass && !batch.empty()) write(reinterpret_cast<const char*>(batch.data()), batch.size());
+// Frames gathered while in bypass mode are dropped (and counted) if the mode ended since.
+bool cBTModem::sendBatch(cFrameBatch& batch) {
+  bool ok = batch.empty();
+  if (ok) return true;
+  if (!mBypass) {
+    cStats::add(cStats::kSouth, cStats::kCommandMode, static_cast<uint64_t>(batch.frames()));
+  } else if (write(reinterpret_cast<const char*>(batch.data()), batch.size()) == batch.size()) {
+    ok = true;
+  } else {
+    cStats::add(cStats::kSouth, cStats::kFailedWrites);
+  }
   batch.clear();
+  return ok;
 }
 
 // The reader delivers under mSinkMutex, so replacing the sink waits for a delivery in progress.

@@ -36,15 +36,17 @@ class cBTModem : public cYlog {
   int openTty(const char* path);
   // Writes all len bytes (after partial writes and EINTR); never interleaves with another write.
   int write(const char* data, int len);
-  // Frames and writes one payload in bypass mode; drops it in command mode.
-  void sendFrame(const unsigned char* data, int len);
+  // Frames and writes one payload in bypass mode; drops it in command mode. True when the frame
+  // was written whole; every drop is counted.
+  bool sendFrame(const unsigned char* data, int len);
   // Cuts msg into serialised segments of at most segSize (6..1021) bytes and sends their frames,
   // gathered into few writes; calls sent(context, n) for every segment of n bytes handed over.
-  // In command mode nothing is framed or written.
-  void sendSegments(YMsg* msg, int segSize, void (*sent)(void* context, int n), void* context);
+  // In command mode nothing is framed or written. True when every segment was written whole;
+  // every drop is counted.
+  bool sendSegments(YMsg* msg, int segSize, void (*sent)(void* context, int n), void* context);
   // Writes the gathered frames in one write in bypass mode (drops them in command mode), then
-  // clears the batch. A command line waits at most for this one write.
-  void sendBatch(cFrameBatch& batch);
+  // clears the batch. A command line waits at most for this one write. True when written whole.
+  bool sendBatch(cFrameBatch& batch);
 
   // AT command operations, run on the link state thread.
   void disableDiscovery();
@@ -90,6 +92,7 @@ class cBTModem : public cYlog {
   void onLine(char* line, int len);
   static bool isStatusLine(const char* line);
   void parseURC(char* line);
+  void actOnURC(char** words);
   void onBypassURC();
   void onConnectionDownURC();
   void onBondOkURC();

@@ -6,5 +6,6 @@ bool cFrameBatch::add(const unsigned char* payload, int length) {
   if (length < 0 || length > cHDLC::kMaxPayload) return false;
   if (mUsed + cHDLC::maxFramed(length) > kSize) return false;
   mUsed += cHDLC::frame(payload, length, mBuf + mUsed);
+  ++mFrames;
   return true;
 }

@@ -7,7 +7,7 @@ class cFrameBatch {
  public:
   static constexpr int kSize = 6144;  // three worst-case frames of the largest segment
 
-  cFrameBatch() : mUsed(0) {}
+  cFrameBatch() : mUsed(0), mFrames(0) {}
   cFrameBatch(const cFrameBatch&) = delete;
   cFrameBatch& operator=(const cFrameBatch&) = delete;
 
@@ -15,12 +15,17 @@ class cFrameBatch {
   // not fit: write the batch out, clear it and add again. A payload longer than a frame carries
   // (cHDLC::kMaxPayload) is never added.
   bool add(const unsigned char* payload, int length);
-  void clear() { mUsed = 0; }
+  void clear() {
+    mUsed = 0;
+    mFrames = 0;
+  }
   const unsigned char* data() const { return mBuf; }
   int size() const { return mUsed; }
   bool empty() const { return mUsed == 0; }
+  int frames() const { return mFrames; }
 
  private:
   unsigned char mBuf[kSize];
   int mUsed;
+  int mFrames;
 };

@@ -49,7 +49,7 @@ void putEscaped(unsigned char b, unsigned char* out, int& n) {
 
 }  // namespace
 
-cHDLC::cHDLC() : mState(kHunt), mLength(0), mFcs(0xFFFF), mBuf{}, mDropped(0) {}
+cHDLC::cHDLC() : mState(kHunt), mLength(0), mFcs(0xFFFF), mBuf{}, mDropped{}, mCounted(-1) {}
 
 unsigned short cHDLC::fcs16(const unsigned char* data, int length, unsigned short fcs) {
   for (int i = 0; i < length; ++i) fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ data[i]) & 0xFF];
@@ -99,8 +99,11 @@ int cHDLC::frame(const unsigned char* data, int length, unsigned char* out) {
   return static_cast<int>(o - out);
 }
 
-void cHDLC::drop() {
-  mDropped.fetch_add(1, std::memory_order_relaxed);
+void cHDLC::drop(DropReason reason) {
+  static const cStats::Counter kCounters[kReasons] = {cStats::kBadFcs, cStats::kOversizeFrames,
+                                                      cStats::kAbortedFrames};
+  mDropped[reason].fetch_add(1, std::memory_order_relaxed);
+  if (mCounted >= 0) cStats::add(static_cast<cStats::Dir>(mCounted), kCounters[reason]);
   mLength = 0;
   mFcs = 0xFFFF;
 }
@@ -116,12 +119,12 @@ int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
       return 0;
     }
     if (was == kEscaped) {  // abort sequence
-      drop();
+      drop(kAborted);
       return 0;
     }
     if (mLength == 0) return 0;  // flag after flag
     if (mLength < kFcsSize || fcs16(mBuf, mLength) != kGoodResidual) {
-      drop();
+      drop(kBadFcs);
       return 0;
     }
     int payload = mLength - kFcsSize;
@@ -147,7 +150,7 @@ int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
       break;
   }
   if (mLength >= kMaxPayload + kFcsSize) {
-    drop();
+    drop(kOversize);
     mState = kDiscard;
     return 0;
   }
@@ -183,8 +186,7 @@ int cHDLC::unFrame(const unsigned char* data, int length, cDeliver deliver, void
       State was = state;
       state = kInFrame;
       if (was == kEscaped) {
-        mLength = n;
-        drop();  // abort sequence
+        drop(kAborted);  // abort sequence
       } else if (was == kInFrame && n > 0) {
         if (n >= kFcsSize && fcs == kGoodResidual) {
           mState = state;
@@ -193,7 +195,7 @@ int cHDLC::unFrame(const unsigned char* data, int length, cDeliver deliver, void
           deliver(context, mBuf, n - kFcsSize);
           ++delivered;
         } else {
-          drop();
+          drop(kBadFcs);
         }
       }
       n = 0;
@@ -214,7 +216,7 @@ int cHDLC::unFrame(const unsigned char* data, int length, cDeliver deliver, void
       continue;
     }
     if (n >= kMaxPayload + kFcsSize) {
-      drop();
+      drop(kOversize);
       n = 0;
       fcs = 0xFFFF;
       state = kDiscard;

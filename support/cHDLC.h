@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "support/cStats.h"
+
 // Async HDLC-like framing (RFC 1662): 0x7E, escaped(payload, FCS-16 low byte first), 0x7E.
 // 0x7E, 0x7D and 0x41 ('A') are escaped as 0x7D, byte ^ 0x20, so the text "AT-AB" never occurs
 // inside a framed stream. Encoding keeps no state: frameData may run on one thread while another
@@ -24,7 +26,7 @@ class cHDLC {
   static constexpr int maxFramed(int length) { return 2 + 2 * (length + 2); }
   // Feeds one received byte; returns 1 when it completes a good frame, whose payload (at most
   // kMaxPayload bytes) is then in out and its length in *outLength. Bad frames (wrong FCS, too
-  // long, aborted) are dropped and counted.
+  // long, aborted) are dropped and counted by reason.
   int unFrameByte(unsigned char byte, unsigned char* out, int* outLength);
 
   // Feeds a whole read: the same decoding as unFrameByte on every byte in order, in one loop with
@@ -34,17 +36,26 @@ class cHDLC {
   using cDeliver = void (*)(void* context, const unsigned char* payload, int length);
   int unFrame(const unsigned char* data, int length, cDeliver deliver, void* context);
 
-  unsigned droppedFrames() const { return mDropped.load(std::memory_order_relaxed); }
+  enum DropReason { kBadFcs, kOversize, kAborted, kReasons };
+  unsigned dropped(DropReason reason) const {
+    return mDropped[reason].load(std::memory_order_relaxed);
+  }
+  unsigned droppedFrames() const {
+    return dropped(kBadFcs) + dropped(kOversize) + dropped(kAborted);
+  }
+  // Also counts this decoder's drops in cStats under dir.
+  void countDropsIn(cStats::Dir dir) { mCounted = dir; }
 
   static unsigned short fcs16(const unsigned char* data, int length, unsigned short fcs = 0xFFFF);
 
  private:
   enum State { kHunt, kInFrame, kEscaped, kDiscard };
-  void drop();
+  void drop(DropReason reason);
 
   State mState;
   int mLength;
   unsigned mFcs;                        // FCS-16 of mBuf[0 .. mLength), kept up by both decoders
   unsigned char mBuf[kMaxPayload + 2];  // payload and FCS
-  std::atomic<unsigned> mDropped;
+  std::atomic<unsigned> mDropped[kReasons];
+  int mCounted;  // a cStats::Dir, or -1
 };

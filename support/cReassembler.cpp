@@ -1,12 +1,27 @@
 #include "support/cReassembler.h"
 
 #include <cstdio>
+#include <memory>
+#include <new>
 
 cReassembler::cReassembler(const cYlog& log, const char* direction)
-    : mLog(log), mDirection(direction ? direction : ""), mPendingMsg(nullptr), mNextIndex(0) {}
+    : mLog(log),
+      mDirection(direction ? direction : ""),
+      mCounted(-1),
+      mPendingMsg(nullptr),
+      mNextIndex(0) {}
+
+cReassembler::cReassembler(const cYlog& log, const char* direction, cStats::Dir counted)
+    : cReassembler(log, direction) {
+  mCounted = counted;
+}
 
 cReassembler::~cReassembler() {
   delete mPendingMsg;
+}
+
+void cReassembler::count(cStats::Counter counter) const {
+  if (mCounted >= 0) cStats::add(static_cast<cStats::Dir>(mCounted), counter);
 }
 
 void cReassembler::dropPending(const char* why) {
@@ -17,18 +32,37 @@ void cReassembler::dropPending(const char* why) {
   mNextIndex = 0;
 }
 
-// Only a first segment becomes a message object (kept as the partial message or passed on);
-// later segments are appended straight from the unit's bytes.
+// Running out of memory drops the unit (and a partial message it was being added to); the
+// reassembler stays usable.
 YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
-  YMsg::cHeader h;
-  if (length < 0 || length > 0xFFFF ||
-      !YMsg::parseHeader(data, static_cast<unsigned short>(length), &h)) {
-    mLog.warn("From %s: invalid segment of %d bytes dropped", mDirection, length);
+  try {
+    YMsg::cHeader h;
+    if (length < 0 || length > 0xFFFF ||
+        !YMsg::parseHeader(data, static_cast<unsigned short>(length), &h)) {
+      count(cStats::kInvalidUnits);
+      mLog.warn("From %s: invalid segment of %d bytes dropped", mDirection, length);
+      return nullptr;
+    }
+    return take(h, data, static_cast<unsigned short>(length));
+  } catch (const std::bad_alloc&) {
+    count(cStats::kOutOfMemory);
+    delete mPendingMsg;
+    mPendingMsg = nullptr;
+    mNextIndex = 0;
+    mLog.error("From %s: out of memory, unit of %d bytes dropped", mDirection, length);
     return nullptr;
   }
+}
+
+// Only a first segment becomes a message object (kept as the partial message or passed on);
+// later segments are appended straight from the unit's bytes.
+YMsg* cReassembler::take(const YMsg::cHeader& h, const unsigned char* data, unsigned short length) {
   if (h.index == 0) {
-    if (mPendingMsg != nullptr) dropPending("a new message started");
-    YMsg* seg = YMsg::parseMsg(data, static_cast<unsigned short>(length));
+    if (mPendingMsg != nullptr) {
+      count(cStats::kStalePartials);
+      dropPending("a new message started");
+    }
+    YMsg* seg = YMsg::parseMsg(data, length);
     if (h.last) return seg;
     mPendingMsg = seg;
     mNextIndex = 1;
@@ -36,16 +70,20 @@ YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
   }
 
   if (mPendingMsg == nullptr) {
+    count(cStats::kLostStarts);
     mLog.warn("From %s: segment %d of message %d dropped: the start of its message was lost",
               mDirection, h.index, h.id);
   } else if (h.id != mPendingMsg->getMsgId()) {
+    count(cStats::kLostStarts);
     mLog.warn("From %s: segment %d of message %d dropped: message %d is being collected",
               mDirection, h.index, h.id, mPendingMsg->getMsgId());
   } else if (h.index != mNextIndex) {
+    count(cStats::kOutOfOrder);
     char why[64];
     snprintf(why, sizeof why, "segment %d arrived, segment %d was expected", h.index, mNextIndex);
     dropPending(why);
-  } else if (!mPendingMsg->addSegmentUnit(data, static_cast<unsigned short>(length))) {
+  } else if (!mPendingMsg->addSegmentUnit(data, length)) {
+    count(cStats::kOversize);
     dropPending("the message would exceed 65535 bytes");
   } else {
     ++mNextIndex;
