@@ -91,10 +91,11 @@ TEST(ModemGather, ALongMessageHoldsACommandLineBackForAtMostOneBatch) {
   rig.sim.pauseReading(true);
   std::vector<uint8_t> payload = textPayload(65535);
   std::thread sender([&] { sendSouthbound(*rig.modem, 9, payload, 1021); });
-  usleep(2000 * 1000);  // the sender is now blocked in a write
+  usleep(5000 * 1000);  // the sender is now blocked in a write
   const std::string line = "AT+AB Ping\r\n";
   std::thread commander([&] { rig.modem->write(line.data(), static_cast<int>(line.size())); });
-  usleep(2000 * 1000);
+  ASSERT_TRUE(rig.log.waitFor("Transmitting " + std::to_string(line.size()) + " bytes"));
+  usleep(2000 * 1000);  // the command line now waits for its turn
   rig.sim.pauseReading(false);
   sender.join();
   commander.join();
