@@ -148,8 +148,8 @@ bool cBTModem::sendSegments(YMsg* msg, int segSize, void (*sent)(void*, int), vo
 
 // Frames gathered while in bypass mode are dropped (and counted) if the mode ended since.
 bool cBTModem::sendBatch(cFrameBatch& batch) {
-  bool ok = batch.empty();
-  if (ok) return true;
+  if (batch.empty()) return true;
+  bool ok = false;
   if (!mBypass) {
     cStats::add(cStats::kSouth, cStats::kCommandMode, static_cast<uint64_t>(batch.frames()));
   } else if (write(reinterpret_cast<const char*>(batch.data()), batch.size()) == batch.size()) {
