@@ -1,11 +1,9 @@
-// Heap allocations on the relay paths, counted by replacing the global operator new in this test
-// program: cutting and serialising a message, putting one back together, framing and unframing.
+// Heap allocations on the relay paths, counted by the global operator new of counting_new.cpp:
+// cutting and serialising a message, putting one back together, framing and unframing.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "support/YMsg.h"
@@ -14,21 +12,7 @@
 #include "support/cReassembler.h"
 #include "support/cYlog.h"
 
-namespace {
-std::atomic<long> gAllocations{0};
-}
-
-void* operator new(std::size_t n) {
-  ++gAllocations;
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
+extern std::atomic<long> gCountedAllocations;  // counting_new.cpp
 
 namespace {
 
@@ -43,7 +27,7 @@ TEST(Allocations, CuttingAMessageAllocatesNothingPerSegment) {
   std::unique_ptr<YMsg> msg(YMsg::create(1, payload.data(), payload.size()));
   for (int max : {256, 1021, 1024}) {
     unsigned char buf[1024];
-    long before = gAllocations;
+    long before = gCountedAllocations;
     int segments = 0;
     msg->segmentMessage(max);
     msg->resetSegment();
@@ -52,7 +36,7 @@ TEST(Allocations, CuttingAMessageAllocatesNothingPerSegment) {
       ++segments;
     }
     EXPECT_GT(segments, 60);
-    EXPECT_LE(gAllocations - before, 2) << "segment size " << max;  // the reused segment
+    EXPECT_LE(gCountedAllocations - before, 2) << "segment size " << max;  // the reused segment
   }
 }
 
@@ -68,10 +52,10 @@ TEST(Allocations, ReassemblyAllocatesForTheFirstSegmentOnly) {
     units.emplace_back(1024);
     units.back().resize(static_cast<size_t>(s->getMsg(units.back().data(), 1024)));
   }
-  long before = gAllocations;
+  long before = gCountedAllocations;
   YMsg* whole = nullptr;
   for (const auto& u : units) whole = r.onUnit(u.data(), static_cast<int>(u.size()));
-  long used = gAllocations - before;
+  long used = gCountedAllocations - before;
   ASSERT_NE(nullptr, whole);
   EXPECT_EQ(payload, whole->payload());
   delete whole;
@@ -84,13 +68,13 @@ TEST(Allocations, FramingAndUnframingAllocateNothing) {
   cHDLC h;
   auto* batch = new cFrameBatch;
   std::vector<unsigned char> stream;
-  long before = gAllocations;
+  long before = gCountedAllocations;
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(batch->add(payload.data(), 1021));
   int frames = 0;
   h.unFrame(
       batch->data(), batch->size(),
       [](void* c, const unsigned char*, int) { ++*static_cast<int*>(c); }, &frames);
-  EXPECT_EQ(0, gAllocations - before);
+  EXPECT_EQ(0, gCountedAllocations - before);
   EXPECT_EQ(3, frames);
   delete batch;
 }
