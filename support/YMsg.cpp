@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -35,17 +36,17 @@ YMsg* YMsg::parseMsg(const void* data, unsigned short length) {
   cHeader h;
   if (!parseHeader(data, length, &h)) return nullptr;
   const auto* bytes = static_cast<const uint8_t*>(data) + kHeaderSize;
-  auto* msg = new YMsg(h.id, h.index, h.last);
-  msg->mPayload.assign(bytes, bytes + h.payloadLength);
-  return msg;
+  std::unique_ptr<YMsg> msg(new YMsg(h.id, h.index, h.last));
+  msg->mPayload.assign(bytes, bytes + h.payloadLength);  // may throw bad_alloc
+  return msg.release();
 }
 
 YMsg* YMsg::create(int id, const void* payload, size_t length) {
   if (length > kMaxPayload || (payload == nullptr && length > 0)) return nullptr;
-  auto* msg = new YMsg(id, 0, true);
+  std::unique_ptr<YMsg> msg(new YMsg(id, 0, true));
   const auto* bytes = static_cast<const uint8_t*>(payload);
   if (length > 0) msg->mPayload.assign(bytes, bytes + length);
-  return msg;
+  return msg.release();
 }
 
 void YMsg::clearSegments() {
