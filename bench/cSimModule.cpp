@@ -43,6 +43,7 @@ cSimModule::cSimModule()
       mBypass(false),
       mPaused(false),
       mBytesReceived(0),
+      mRecordRaw(false),
       mLog("cSimModule"),
       mPeer(new cSimPeer(mLog)),
       mSeq(0),
@@ -115,6 +116,7 @@ void cSimModule::onBytes(const unsigned char* data, size_t n) {
   mBytesReceived += n;
   double now = benchNow();
   pthread_mutex_lock(&mMutex);
+  if (mRecordRaw && mBypass) mRaw.insert(mRaw.end(), data, data + n);
   for (size_t i = 0; i < n; ++i) {
     if (mBypass) {
       std::vector<std::string> found;
@@ -316,6 +318,23 @@ termios cSimModule::appliedTermios() const {
 
 size_t cSimModule::bytesReceived() const {
   return mBytesReceived.load();
+}
+
+void cSimModule::recordRaw(bool on) {
+  mRecordRaw = on;
+}
+
+std::vector<uint8_t> cSimModule::rawBypassBytes() const {
+  pthread_mutex_lock(&mMutex);
+  std::vector<uint8_t> raw = mRaw;
+  pthread_mutex_unlock(&mMutex);
+  return raw;
+}
+
+void cSimModule::clearRawBypassBytes() {
+  pthread_mutex_lock(&mMutex);
+  mRaw.clear();
+  pthread_mutex_unlock(&mMutex);
 }
 
 void cSimModule::pauseReading(bool paused) {

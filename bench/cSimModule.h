@@ -79,6 +79,10 @@ class cSimModule {
 
   termios appliedTermios() const;  // tcgetattr on the slave
   size_t bytesReceived() const;    // everything the daemon wrote, in either mode
+  // Every byte the daemon wrote in bypass mode, as it arrived (kept only after recordRaw(true)).
+  void recordRaw(bool on);
+  std::vector<uint8_t> rawBypassBytes() const;
+  void clearRawBypassBytes();
   // Stops (true) or resumes reading the master side, so the daemon's writes back up.
   void pauseReading(bool paused);
   // Returns once the daemon has read everything sent so far (or timeoutMs has passed).
@@ -122,6 +126,7 @@ class cSimModule {
   std::atomic<bool> mBypass;
   std::atomic<bool> mPaused;
   std::atomic<size_t> mBytesReceived;
+  std::atomic<bool> mRecordRaw;
 
   mutable pthread_mutex_t mMutex;  // everything below
   pthread_mutex_t mWriteMutex;     // keeps each write to the master whole
@@ -129,6 +134,7 @@ class cSimModule {
   std::unique_ptr<cSimPeer> mPeer;
   std::string mLine;
   std::vector<cCommand> mCommands;
+  std::vector<uint8_t> mRaw;
   std::map<std::string, cReplyMode> mReplies;
   std::vector<cPending> mQueue;
   uint64_t mSeq;

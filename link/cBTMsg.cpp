@@ -280,15 +280,10 @@ void cBTMsg::relaySouth(YMsg* msg) {
 }
 
 void cBTMsg::relaySegments(YMsg* msg) {
-  unsigned char buffer[kMaxSegSize];  // mSegSize never exceeds it (readSegSize)
-  msg->segmentMessage(mSegSize);
-  msg->resetSegment();
-  bool whole = true;
-  for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
-    int n = seg->getMsg(buffer, static_cast<unsigned short>(mSegSize));
-    whole = mModem->sendFrame(buffer, n) && whole;
-    debug("BTModem sent %d bytes", n);
-  }
+  bool whole = mModem->sendSegments(
+      msg, mSegSize,
+      [](void* self, int n) { static_cast<cBTMsg*>(self)->debug("BTModem sent %d bytes", n); },
+      this);
   if (!whole) return;
   cStats::add(cStats::kSouth, cStats::kMessages);
   cStats::add(cStats::kSouth, cStats::kBytes, msg->payload().size());

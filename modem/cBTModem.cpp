@@ -5,9 +5,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "io/cIO.h"
+#include "support/YMsg.h"
 #include "support/cStats.h"
 
 cBTModem::cBTModem(cNoDevice)
@@ -20,12 +22,19 @@ cBTModem::cBTModem(cNoDevice)
       mURCIdx(0),
       mHDLC(),
       mQuickEofWarned(false),
+      mWriteNext(0),
+      mWriteServing(0),
       mHasSink(false),
       mFrameSink(nullptr),
       mFrameSinkContext(nullptr) {
   mLine[0] = '\0';
   pthread_mutex_init(&mPendingMutex, nullptr);
   pthread_mutex_init(&mWriteMutex, nullptr);
+  pthread_condattr_t attr;
+  pthread_condattr_init(&attr);
+  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+  pthread_cond_init(&mWriteTurn, &attr);
+  pthread_condattr_destroy(&attr);
   pthread_mutex_init(&mSinkMutex, nullptr);
   mHDLC.countDropsIn(cStats::kNorth);
 }
@@ -72,10 +81,15 @@ int cBTModem::openTty(const char* path) {
   return fd;
 }
 
+// Writers take turns in the order they arrived, so a command line waits for at most the one
+// write in progress (a batch of frames is bounded), however long the message being sent.
 int cBTModem::write(const char* data, int len) {
   debug("Transmitting %d bytes", len);
-  int done = 0;
   pthread_mutex_lock(&mWriteMutex);
+  uint64_t ticket = mWriteNext++;
+  while (ticket != mWriteServing) pthread_cond_wait(&mWriteTurn, &mWriteMutex);
+  pthread_mutex_unlock(&mWriteMutex);
+  int done = 0;
   while (done < len) {
     ssize_t n = ::write(mTtyFd, data + done, len - done);
     if (n > 0) {
@@ -87,6 +101,9 @@ int cBTModem::write(const char* data, int len) {
       break;
     }
   }
+  pthread_mutex_lock(&mWriteMutex);
+  ++mWriteServing;
+  pthread_cond_broadcast(&mWriteTurn);
   pthread_mutex_unlock(&mWriteMutex);
   return (done == 0 && len > 0) ? -1 : done;
 }
@@ -102,11 +119,46 @@ bool cBTModem::sendFrame(const unsigned char* data, int len) {
     return false;
   }
   unsigned char out[kFrameBufSize];
-  int outLen = 0;
-  mHDLC.frameData(data, len, out, &outLen);
+  int outLen = cHDLC::frame(data, len, out);
   if (write(reinterpret_cast<const char*>(out), outLen) == outLen) return true;
   cStats::add(cStats::kSouth, cStats::kFailedWrites);
   return false;
+}
+
+bool cBTModem::sendSegments(YMsg* msg, int segSize, void (*sent)(void*, int), void* context) {
+  unsigned char segment[cHDLC::kMaxPayload];
+  unsigned short max = static_cast<unsigned short>(std::min(segSize, cHDLC::kMaxPayload));
+  cFrameBatch batch;
+  bool whole = true;
+  msg->segmentMessage(max);
+  msg->resetSegment();
+  for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
+    int n = seg->getMsg(segment, max);
+    if (!mBypass) {
+      cStats::add(cStats::kSouth, cStats::kCommandMode);
+      whole = false;
+    } else if (!batch.add(segment, n)) {
+      whole = sendBatch(batch) && whole;
+      batch.add(segment, n);
+    }
+    if (sent != nullptr) sent(context, n);
+  }
+  return sendBatch(batch) && whole;
+}
+
+// Frames gathered while in bypass mode are dropped (and counted) if the mode ended since.
+bool cBTModem::sendBatch(cFrameBatch& batch) {
+  if (batch.empty()) return true;
+  bool ok = false;
+  if (!mBypass) {
+    cStats::add(cStats::kSouth, cStats::kCommandMode, static_cast<uint64_t>(batch.frames()));
+  } else if (write(reinterpret_cast<const char*>(batch.data()), batch.size()) == batch.size()) {
+    ok = true;
+  } else {
+    cStats::add(cStats::kSouth, cStats::kFailedWrites);
+  }
+  batch.clear();
+  return ok;
 }
 
 // The reader delivers under mSinkMutex, so replacing the sink waits for a delivery in progress.

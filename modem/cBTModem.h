@@ -5,10 +5,12 @@
 #include <atomic>
 #include <cstdint>
 
+#include "support/cFrameBatch.h"
 #include "support/cHDLC.h"
 #include "support/cYlog.h"
 
 class cBTCmd;
+class YMsg;
 
 // Driver of the serial Bluetooth module: reset pulse, serial set-up, the reader thread (command
 // lines, status lines, bypass-mode unframing and escape detection), framed sends and the AT
@@ -37,6 +39,14 @@ class cBTModem : public cYlog {
   // Frames and writes one payload in bypass mode; drops it in command mode. True when the frame
   // was written whole; every drop is counted.
   bool sendFrame(const unsigned char* data, int len);
+  // Cuts msg into serialised segments of at most segSize (6..1021) bytes and sends their frames,
+  // gathered into few writes; calls sent(context, n) for every segment of n bytes handed over.
+  // In command mode nothing is framed or written. True when every segment was written whole;
+  // every drop is counted.
+  bool sendSegments(YMsg* msg, int segSize, void (*sent)(void* context, int n), void* context);
+  // Writes the gathered frames in one write in bypass mode (drops them in command mode), then
+  // clears the batch. A command line waits at most for this one write. True when written whole.
+  bool sendBatch(cFrameBatch& batch);
 
   // AT command operations, run on the link state thread.
   void disableDiscovery();
@@ -93,6 +103,7 @@ class cBTModem : public cYlog {
   bool escapeByte(unsigned char byte);
   void leaveBypass();
   void onFrame(const unsigned char* frame, int len);
+  static void deliverFrame(void* self, const unsigned char* frame, int len);
   // Runs cmd as the pending command; on success logs okLine (a format, given arg) before the
   // command is withdrawn and deleted.
   void runCommand(cBTCmd* cmd, const char* okLine, const char* arg = nullptr);
@@ -107,7 +118,10 @@ class cBTModem : public cYlog {
   cHDLC mHDLC;
   bool mQuickEofWarned;
   pthread_mutex_t mPendingMutex;  // "deliver a line" versus "withdraw the command"
-  pthread_mutex_t mWriteMutex;    // keeps frames and command lines whole on the wire
+  pthread_mutex_t mWriteMutex;    // guards the turns below
+  pthread_cond_t mWriteTurn;      // signalled when a write has finished
+  uint64_t mWriteNext;            // ticket of the next writer to arrive
+  uint64_t mWriteServing;         // ticket whose write may run: frames and lines stay whole
   pthread_mutex_t mSinkMutex;     // "deliver a frame" versus "replace the sink"
   std::atomic<bool> mHasSink;     // lets the reader skip the mutex while no sink is set
   cFrameSink mFrameSink;          // guarded by mSinkMutex, as is mFrameSinkContext

@@ -202,18 +202,31 @@ void cBTModem::onBondOkURC() {
 }
 
 // Every byte is unframed first, then tested by the escape detector. The escape ends bypass mode
-// at its last byte: the rest of data belongs to command mode.
+// at its last byte: the rest of data belongs to command mode. A match can only start at an 'A',
+// which a frame never carries raw: while no match is open, everything up to the next 'A' is
+// unframed in one go, and the detector sees bytes one at a time only from there.
 int cBTModem::onBypassData(const unsigned char* data, int len) {
-  for (int i = 0; i < len; ++i) {
-    unsigned char frame[cHDLC::kMaxPayload];
-    int frameLen = 0;
-    if (mHDLC.unFrameByte(data[i], frame, &frameLen)) onFrame(frame, frameLen);
+  int i = 0;
+  while (i < len) {
+    if (mURCIdx == 0) {
+      const void* a = memchr(data + i, kEscape[0], static_cast<size_t>(len - i));
+      int stop = a != nullptr ? static_cast<int>(static_cast<const unsigned char*>(a) - data) : len;
+      mHDLC.unFrame(data + i, stop - i, &cBTModem::deliverFrame, this);
+      i = stop;
+      if (i == len) break;
+    }
+    mHDLC.unFrame(data + i, 1, &cBTModem::deliverFrame, this);
     if (escapeByte(data[i])) {
       leaveBypass();
       return i + 1;
     }
+    ++i;
   }
   return len;
+}
+
+void cBTModem::deliverFrame(void* self, const unsigned char* frame, int len) {
+  static_cast<cBTModem*>(self)->onFrame(frame, len);
 }
 
 // A substring search for "AT-AB": a byte that breaks a partial match falls back to the longest

@@ -5,7 +5,8 @@ pkgs=(build-essential cmake pkg-config git clang-format
       libgtest-dev libgmock-dev googletest
       liblog4cpp5-dev
       umockdev libumockdev-dev libglib2.0-dev
-      faketime libfaketime)
+      faketime libfaketime
+      socat)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -17,20 +17,27 @@ YMsg::YMsg(int id, int index, bool last)
     : mId(static_cast<uint8_t>(id & kIdMask)),
       mIndex(static_cast<uint16_t>(index)),
       mLast(last),
+      mChunk(0),
+      mSegmentCount(0),
       mNextSegment(0) {}
 
-YMsg::~YMsg() {
-  clearSegments();
+YMsg::~YMsg() = default;
+
+bool YMsg::parseHeader(const void* data, unsigned short length, cHeader* header) {
+  if (data == nullptr || length < kHeaderSize) return false;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  size_t n = bytes[3] | (bytes[4] << 8);
+  if (length != kHeaderSize + n) return false;
+  *header = {bytes[0] & kIdMask, bytes[1] | (bytes[2] << 8), (bytes[0] & kLastBit) != 0, n};
+  return true;
 }
 
 YMsg* YMsg::parseMsg(const void* data, unsigned short length) {
-  if (data == nullptr || length < kHeaderSize) return nullptr;
-  const auto* bytes = static_cast<const uint8_t*>(data);
-  size_t n = bytes[3] | (bytes[4] << 8);
-  if (length != kHeaderSize + n) return nullptr;
-  std::unique_ptr<YMsg> msg(
-      new YMsg(bytes[0] & kIdMask, bytes[1] | (bytes[2] << 8), (bytes[0] & kLastBit) != 0));
-  msg->mPayload.assign(bytes + kHeaderSize, bytes + kHeaderSize + n);  // may throw bad_alloc
+  cHeader h;
+  if (!parseHeader(data, length, &h)) return nullptr;
+  const auto* bytes = static_cast<const uint8_t*>(data) + kHeaderSize;
+  std::unique_ptr<YMsg> msg(new YMsg(h.id, h.index, h.last));
+  msg->mPayload.assign(bytes, bytes + h.payloadLength);  // may throw bad_alloc
   return msg.release();
 }
 
@@ -43,26 +50,16 @@ YMsg* YMsg::create(int id, const void* payload, size_t length) {
 }
 
 void YMsg::clearSegments() {
-  for (YMsg* s : mSegments) delete s;
-  mSegments.clear();
+  mChunk = 0;
+  mSegmentCount = 0;
   mNextSegment = 0;
 }
 
 bool YMsg::segmentMessage(int maxBytes) {
   clearSegments();
   if (maxBytes < kHeaderSize + 1) return false;
-  size_t chunk = std::min(static_cast<size_t>(maxBytes - kHeaderSize), kMaxSegmentPayload);
-  size_t offset = 0;
-  int index = 0;
-  do {
-    size_t n = std::min(chunk, mPayload.size() - offset);
-    bool last = offset + n == mPayload.size();
-    std::unique_ptr<YMsg> seg(new YMsg(mId, index++, last));
-    seg->mPayload.assign(mPayload.begin() + offset, mPayload.begin() + offset + n);
-    mSegments.push_back(seg.get());  // may throw: seg is still owned here
-    seg.release();
-    offset += n;
-  } while (offset < mPayload.size());
+  mChunk = std::min(static_cast<size_t>(maxBytes - kHeaderSize), kMaxSegmentPayload);
+  mSegmentCount = mPayload.empty() ? 1 : (mPayload.size() + mChunk - 1) / mChunk;
   return true;
 }
 
@@ -71,8 +68,16 @@ void YMsg::resetSegment() {
 }
 
 YMsg* YMsg::getNextSegment() {
-  if (mNextSegment >= mSegments.size()) return nullptr;
-  return mSegments[mNextSegment++];
+  if (mNextSegment >= mSegmentCount) return nullptr;
+  size_t offset = mNextSegment * mChunk;
+  size_t n = std::min(mChunk, mPayload.size() - offset);
+  if (!mCursor) mCursor.reset(new YMsg(mId, 0, false));
+  mCursor->mId = mId;
+  mCursor->mIndex = static_cast<uint16_t>(mNextSegment);
+  mCursor->mLast = offset + n == mPayload.size();
+  mCursor->mPayload.assign(mPayload.begin() + offset, mPayload.begin() + offset + n);
+  ++mNextSegment;
+  return mCursor.get();
 }
 
 int YMsg::getMsg(void* buffer, unsigned short size) const {
@@ -88,11 +93,21 @@ int YMsg::getMsg(void* buffer, unsigned short size) const {
   return static_cast<int>(kHeaderSize + n);
 }
 
+bool YMsg::append(const uint8_t* data, size_t n, bool last) {
+  if (mPayload.size() + n > kMaxPayload) return false;
+  clearSegments();  // any earlier cut no longer matches the payload
+  mPayload.insert(mPayload.end(), data, data + n);
+  mLast = last;
+  return true;
+}
+
 bool YMsg::addSegment(const YMsg* segment) {
   if (segment == nullptr) return false;
-  if (mPayload.size() + segment->mPayload.size() > kMaxPayload) return false;
-  clearSegments();  // any earlier cut no longer matches the payload
-  mPayload.insert(mPayload.end(), segment->mPayload.begin(), segment->mPayload.end());
-  mLast = segment->mLast;
-  return true;
+  return append(segment->mPayload.data(), segment->mPayload.size(), segment->mLast);
+}
+
+bool YMsg::addSegmentUnit(const void* data, unsigned short length) {
+  cHeader h;
+  if (!parseHeader(data, length, &h)) return false;
+  return append(static_cast<const uint8_t*>(data) + kHeaderSize, h.payloadLength, h.last);
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // An application message, or one segment of one. Wire format of one segment (little-endian):
@@ -28,7 +29,9 @@ class YMsg {
   bool segmentMessage(int maxBytes);
   void resetSegment();
   // The next segment (owned by this message), or null when all have been handed out (or before
-  // any segmentMessage). Changing the message (addSegment) discards an earlier cut.
+  // any segmentMessage). Changing the message (addSegment) discards an earlier cut. The segments
+  // are made one at a time in one object that the message keeps and reuses: a segment is valid
+  // until the next call, and cutting a message allocates nothing per segment.
   YMsg* getNextSegment();
   // Serialises this segment into buffer; returns the bytes written, or 0 when it does not fit.
   int getMsg(void* buffer, unsigned short size) const;
@@ -36,6 +39,19 @@ class YMsg {
   // Appends a further segment's payload; false (message unchanged) when the payload would grow
   // past kMaxPayload bytes. The segment stays the caller's.
   bool addSegment(const YMsg* segment);
+  // Appends a further segment straight from its serialised bytes (a unit that parseMsg accepts)
+  // without making a segment object; false (message unchanged) for an invalid unit or when the
+  // payload would grow past kMaxPayload bytes.
+  bool addSegmentUnit(const void* data, unsigned short length);
+
+  // The header of a serialised segment; false unless the unit holds exactly 5 + n bytes.
+  struct cHeader {
+    int id;
+    int index;
+    bool last;
+    size_t payloadLength;
+  };
+  static bool parseHeader(const void* data, unsigned short length, cHeader* header);
 
   int getMsgId() const { return mId; }
   int getSegIndex() const { return mIndex; }
@@ -44,11 +60,14 @@ class YMsg {
  private:
   YMsg(int id, int index, bool last);
   void clearSegments();
+  bool append(const uint8_t* data, size_t n, bool last);
 
   uint8_t mId;
   uint16_t mIndex;
   bool mLast;
   std::vector<uint8_t> mPayload;
-  std::vector<YMsg*> mSegments;
+  std::unique_ptr<YMsg> mCursor;  // the segment handed out last, reused for the next
+  size_t mChunk;                  // payload bytes per segment; 0: not cut
+  size_t mSegmentCount;
   size_t mNextSegment;
 };

@@ -23,6 +23,17 @@ struct FcsTable {
 };
 constexpr FcsTable kFcsTable;
 
+// 1 for the bytes sent escaped.
+struct EscapeTable {
+  std::array<unsigned char, 256> v{};
+  constexpr EscapeTable() {
+    v[kFlag] = 1;
+    v[kEscape] = 1;
+    v['A'] = 1;
+  }
+};
+constexpr EscapeTable kEscapeTable;
+
 bool needsEscape(unsigned char b) {
   return b == kFlag || b == kEscape || b == 'A';
 }
@@ -38,7 +49,7 @@ void putEscaped(unsigned char b, unsigned char* out, int& n) {
 
 }  // namespace
 
-cHDLC::cHDLC() : mState(kHunt), mLength(0), mBuf{}, mDropped{}, mCounted(-1) {}
+cHDLC::cHDLC() : mState(kHunt), mLength(0), mFcs(0xFFFF), mBuf{}, mDropped{}, mCounted(-1) {}
 
 unsigned short cHDLC::fcs16(const unsigned char* data, int length, unsigned short fcs) {
   for (int i = 0; i < length; ++i) fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ data[i]) & 0xFF];
@@ -48,6 +59,7 @@ unsigned short cHDLC::fcs16(const unsigned char* data, int length, unsigned shor
 void cHDLC::reset() {
   mState = kHunt;
   mLength = 0;
+  mFcs = 0xFFFF;
 }
 
 void cHDLC::frameData(const unsigned char* data, int length, unsigned char* out,
@@ -63,12 +75,37 @@ void cHDLC::frameData(const unsigned char* data, int length, unsigned char* out,
   *outLength = n;
 }
 
+int cHDLC::frame(const unsigned char* data, int length, unsigned char* out) {
+  if (length < 0 || data == nullptr) length = 0;
+  unsigned char* o = out;
+  *o++ = kFlag;
+  unsigned fcs = 0xFFFF;
+  // Without a branch on the data: both bytes of an escape pair are written for every byte, and
+  // the second is kept only when the byte needed escaping (out has room for the worst case).
+  for (const unsigned char* end = data + length; data != end; ++data) {
+    unsigned char b = *data;
+    fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ b) & 0xFF];
+    unsigned char escaped = kEscapeTable.v[b];
+    o[0] = escaped ? kEscape : b;
+    o[1] = b ^ kEscapeXor;
+    o += 1 + escaped;
+  }
+  fcs = ~fcs;
+  for (unsigned char b : {static_cast<unsigned char>(fcs), static_cast<unsigned char>(fcs >> 8)}) {
+    if (kEscapeTable.v[b]) *o++ = kEscape, b ^= kEscapeXor;
+    *o++ = b;
+  }
+  *o++ = kFlag;
+  return static_cast<int>(o - out);
+}
+
 void cHDLC::drop(DropReason reason) {
   static const cStats::Counter kCounters[kReasons] = {cStats::kBadFcs, cStats::kOversizeFrames,
                                                       cStats::kAbortedFrames};
   mDropped[reason].fetch_add(1, std::memory_order_relaxed);
   if (mCounted >= 0) cStats::add(static_cast<cStats::Dir>(mCounted), kCounters[reason]);
   mLength = 0;
+  mFcs = 0xFFFF;
 }
 
 int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
@@ -78,6 +115,7 @@ int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
     mState = kInFrame;
     if (was == kHunt || was == kDiscard) {
       mLength = 0;
+      mFcs = 0xFFFF;
       return 0;
     }
     if (was == kEscaped) {  // abort sequence
@@ -93,6 +131,7 @@ int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
     std::memcpy(out, mBuf, payload);
     *outLength = payload;
     mLength = 0;
+    mFcs = 0xFFFF;
     return 1;
   }
   switch (mState) {
@@ -116,5 +155,78 @@ int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
     return 0;
   }
   mBuf[mLength++] = byte;
+  mFcs = (mFcs >> 8) ^ kFcsTable.v[(mFcs ^ byte) & 0xFF];
   return 0;
+}
+
+// unFrameByte's decoding with the state in locals. Outside a frame the loop jumps to the next
+// flag; inside, each byte is stored and added to the running checksum, so the closing flag
+// needs no second pass over the frame.
+int cHDLC::unFrame(const unsigned char* data, int length, cDeliver deliver, void* context) {
+  if (data == nullptr || length <= 0) return 0;
+  const unsigned char* p = data;
+  const unsigned char* const end = data + length;
+  State state = mState;
+  int n = mLength;
+  unsigned fcs = mFcs;
+  int delivered = 0;
+  while (p != end) {
+    if (state == kInFrame) {  // the common case, plain bytes of a frame, in a tight loop
+      int room = kMaxPayload + kFcsSize - n;
+      while (p != end && room > 0 && *p != kFlag && *p != kEscape) {
+        unsigned char b = *p++;
+        mBuf[n++] = b;
+        fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ b) & 0xFF];
+        --room;
+      }
+      if (p == end) break;
+    }
+    unsigned char b = *p++;
+    if (b == kFlag) {
+      State was = state;
+      state = kInFrame;
+      if (was == kEscaped) {
+        drop(kAborted);  // abort sequence
+      } else if (was == kInFrame && n > 0) {
+        if (n >= kFcsSize && fcs == kGoodResidual) {
+          mState = state;
+          mLength = 0;
+          mFcs = 0xFFFF;
+          deliver(context, mBuf, n - kFcsSize);
+          ++delivered;
+        } else {
+          drop(kBadFcs);
+        }
+      }
+      n = 0;
+      fcs = 0xFFFF;
+      continue;
+    }
+    if (state == kInFrame) {
+      if (b == kEscape) {
+        state = kEscaped;
+        continue;
+      }
+    } else if (state == kEscaped) {
+      b ^= kEscapeXor;
+      state = kInFrame;
+    } else {  // hunting or discarding: nothing counts until the next flag
+      const void* flag = std::memchr(p, kFlag, static_cast<size_t>(end - p));
+      p = flag != nullptr ? static_cast<const unsigned char*>(flag) : end;
+      continue;
+    }
+    if (n >= kMaxPayload + kFcsSize) {
+      drop(kOversize);
+      n = 0;
+      fcs = 0xFFFF;
+      state = kDiscard;
+      continue;
+    }
+    mBuf[n++] = b;
+    fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ b) & 0xFF];
+  }
+  mState = state;
+  mLength = n;
+  mFcs = fcs;
+  return delivered;
 }

@@ -36,15 +36,14 @@ void cReassembler::dropPending(const char* why) {
 // reassembler stays usable.
 YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
   try {
-    YMsg* seg = nullptr;
-    if (length >= 0 && length <= 0xFFFF)
-      seg = YMsg::parseMsg(data, static_cast<unsigned short>(length));
-    if (seg == nullptr) {
+    YMsg::cHeader h;
+    if (length < 0 || length > 0xFFFF ||
+        !YMsg::parseHeader(data, static_cast<unsigned short>(length), &h)) {
       count(cStats::kInvalidUnits);
       mLog.warn("From %s: invalid segment of %d bytes dropped", mDirection, length);
       return nullptr;
     }
-    return take(seg);
+    return take(h, data, static_cast<unsigned short>(length));
   } catch (const std::bad_alloc&) {
     count(cStats::kOutOfMemory);
     delete mPendingMsg;
@@ -55,18 +54,17 @@ YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
   }
 }
 
-YMsg* cReassembler::take(YMsg* seg) {
-  std::unique_ptr<YMsg> owned(seg);
-  int id = seg->getMsgId();
-  int index = seg->getSegIndex();
-
-  if (index == 0) {
+// Only a first segment becomes a message object (kept as the partial message or passed on);
+// later segments are appended straight from the unit's bytes.
+YMsg* cReassembler::take(const YMsg::cHeader& h, const unsigned char* data, unsigned short length) {
+  if (h.index == 0) {
     if (mPendingMsg != nullptr) {
       count(cStats::kStalePartials);
       dropPending("a new message started");
     }
-    if (seg->isLastSegment()) return owned.release();
-    mPendingMsg = owned.release();
+    YMsg* seg = YMsg::parseMsg(data, length);
+    if (h.last) return seg;
+    mPendingMsg = seg;
     mNextIndex = 1;
     return nullptr;
   }
@@ -74,22 +72,22 @@ YMsg* cReassembler::take(YMsg* seg) {
   if (mPendingMsg == nullptr) {
     count(cStats::kLostStarts);
     mLog.warn("From %s: segment %d of message %d dropped: the start of its message was lost",
-              mDirection, index, id);
-  } else if (id != mPendingMsg->getMsgId()) {
+              mDirection, h.index, h.id);
+  } else if (h.id != mPendingMsg->getMsgId()) {
     count(cStats::kLostStarts);
     mLog.warn("From %s: segment %d of message %d dropped: message %d is being collected",
-              mDirection, index, id, mPendingMsg->getMsgId());
-  } else if (index != mNextIndex) {
+              mDirection, h.index, h.id, mPendingMsg->getMsgId());
+  } else if (h.index != mNextIndex) {
     count(cStats::kOutOfOrder);
     char why[64];
-    snprintf(why, sizeof why, "segment %d arrived, segment %d was expected", index, mNextIndex);
+    snprintf(why, sizeof why, "segment %d arrived, segment %d was expected", h.index, mNextIndex);
     dropPending(why);
-  } else if (!mPendingMsg->addSegment(seg)) {
+  } else if (!mPendingMsg->addSegmentUnit(data, length)) {
     count(cStats::kOversize);
     dropPending("the message would exceed 65535 bytes");
   } else {
     ++mNextIndex;
-    if (seg->isLastSegment()) {
+    if (h.last) {
       YMsg* whole = mPendingMsg;
       mPendingMsg = nullptr;
       mNextIndex = 0;

@@ -25,7 +25,7 @@ class cReassembler {
   bool hasPending() const { return mPendingMsg != nullptr; }
 
  private:
-  YMsg* take(YMsg* seg);
+  YMsg* take(const YMsg::cHeader& h, const unsigned char* data, unsigned short length);
   void dropPending(const char* why);
   void count(cStats::Counter counter) const;
 
