@@ -104,7 +104,32 @@ def config_seeds():
     write("config", "binary", b"\x00=" + b"k=\x00v\nk2 = v\x00w\n\xff\xfe=\x01\n")
 
 
+def rd(data):
+    return b"\x00" + u16(len(data)) + data
+
+
+def modem_seeds():
+    write("modem", "status-lines", rd(b"AT-AB BondOk\r\nAT-AB BDAddress 0123456789ab\r\n") +
+          rd(b"AT-AB -CommandMode-\r\nAT-AB\r\n\r\nOK AT-AB BondOk\n") + rd(b"AT-AB Bo") + rd(b"n\rdOk\n"))
+    f = frame(segment(3, 0, True, b"OK A~"))
+    write("modem", "bypass-in-one-read", rd(b"AT-AB -BypassMode-\r\n" + f + f[:6] + b"AT-AB ConnectionDown\r\n") +
+          rd(b"AT-AB -BypassMode-\r\n" + f[:9]) + rd(f[9:] + b"AT-AB -BypassMode-\r\n" + f))
+    write("modem", "escape-after-a", rd(b"AT-AB -BypassMode-\r\nxAAT-AT-AB ConnectionDown\r\n") +
+          rd(b"AT-AB -BypassMode-\r\nAT-A") + rd(b"B BondOk\r\n"))
+    write("modem", "commands", b"\x05\x04" + rd(b"AT-AB BondOk\r\nAT-AB BondEnabled\r\n") + b"\x07" +
+          b"\x05\x01" + rd(b"AT-AB LocalNameOkay\r\n") + b"\x07" + b"\x05\x03" +
+          rd(b"AT-AB InquiryScanUpdateDo\r\n") + b"\x07\x06" + rd(b"AT-AB -BypassMode-\r\n"))
+    write("modem", "config", b"\x05\x00" + rd(b"AT-AB BuildVersion=1.2.3.4.5.6.7.8.9\r\n") + b"\x07" +
+          rd(b"AT-AB BD_ADDR=0123456789abcdef\r\nAT-AB DeviceName=Bramblefox\r\n") + b"\x07" +
+          rd(b"AT-AB PIN=0000\r\n") + b"\x07")
+    write("modem", "long-line", b"\x04" + u16(1500) + b"x" + rd(b"\nAT-AB BondOk\n") +
+          b"\x05\x06" + b"\x04" + u16(1100) + b"y" + rd(b"\n"))
+    write("modem", "send-between", rd(b"AT-AB -BypassMode-\r\n" + f[:7]) + b"\x08\x05AT-AB" + rd(f[7:]) +
+          rd(b"AT-AB ConnectionDown\r\n"))
+
+
 if __name__ == "__main__":
     hdlc_seeds()
     segments_seeds()
     config_seeds()
+    modem_seeds()
