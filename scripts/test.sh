@@ -26,3 +26,4 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 run_build build/normal ""
 run_build build/asan "" -DFERRYD_SANITIZE=address
 run_build build/tsan threaded -DFERRYD_SANITIZE=thread
+bash scripts/fuzz.sh
