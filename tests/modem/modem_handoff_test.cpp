@@ -42,6 +42,8 @@ struct cSinkContext {
     auto* c = static_cast<cSinkContext*>(self);
     if (c->magic != kAlive) ++sBad;
     c->frames.fetch_add(1, std::memory_order_relaxed);
+    for (volatile int i = 0; i < 200; ++i) {
+    }  // stays inside a while, so a replacement that does not wait is caught
     if (c->magic != kAlive) ++sBad;
   }
 };
