@@ -32,12 +32,12 @@ bool cRefUnframer::closeFrame(std::vector<unsigned char>& payload) {
   content.swap(mBuf);
   if (!wasOpen) return false;
   if (aborted) {
-    ++mDropped;
+    ++mDropped[kAborted];
     return false;
   }
   if (content.empty()) return false;
   if (content.size() < kFcsSize || crc(content.data(), content.size()) != kGoodResidual) {
-    ++mDropped;
+    ++mDropped[kBadFcs];
     return false;
   }
   payload.assign(content.begin(), content.end() - kFcsSize);
@@ -55,7 +55,7 @@ bool cRefUnframer::feed(unsigned char byte, std::vector<unsigned char>& payload)
     return false;
   }
   if (mBuf.size() == kMaxPayload + kFcsSize) {
-    ++mDropped;
+    ++mDropped[kOversize];
     mBuf.clear();
     mDiscard = true;
     return false;

@@ -13,7 +13,9 @@ class cRefUnframer {
   // Feeds one byte; true when it completes a good frame, whose payload is then in payload.
   bool feed(unsigned char byte, std::vector<unsigned char>& payload);
   void reset();
-  unsigned dropped() const { return mDropped; }
+  // Dropped frames by reason: bad FCS (or shorter than one), longer than 1024 bytes, aborted.
+  enum Reason { kBadFcs, kOversize, kAborted, kReasons };
+  unsigned dropped(Reason reason) const { return mDropped[reason]; }
 
   // CRC-16/X-25 without the final complement, one bit at a time.
   static unsigned short crc(const unsigned char* data, size_t length, unsigned short crc = 0xFFFF);
@@ -25,5 +27,5 @@ class cRefUnframer {
   bool mEscaped = false;
   bool mDiscard = false;
   std::vector<unsigned char> mBuf;
-  unsigned mDropped = 0;
+  unsigned mDropped[kReasons] = {};
 };

@@ -1,7 +1,7 @@
 // The serial-line framer: (1) any byte stream decodes exactly as the wire format's model says,
-// with every dropped frame counted and no write past the 1024-byte frame buffer; (2) frames of
-// payloads built from the input decode back to the payload on the same cHDLC object while that
-// object also encodes other payloads between the decoded bytes, behind any garbage.
+// with every dropped frame counted by reason and no write past the 1024-byte frame buffer; (2)
+// frames of payloads built from the input decode back to the payload on the same cHDLC object while
+// that object also encodes other payloads between the decoded bytes, behind any garbage.
 #include <cstdint>
 #include <vector>
 
@@ -28,7 +28,9 @@ bool decodeAndCompare(cHDLC& hdlc, cRefUnframer& ref, unsigned char byte, Bytes*
   Bytes expected;
   bool refDone = ref.feed(byte, expected);
   FUZZ_CHECK(done == refDone);
-  FUZZ_CHECK(hdlc.droppedFrames() == ref.dropped());
+  FUZZ_CHECK(hdlc.dropped(cHDLC::kBadFcs) == ref.dropped(cRefUnframer::kBadFcs));
+  FUZZ_CHECK(hdlc.dropped(cHDLC::kOversize) == ref.dropped(cRefUnframer::kOversize));
+  FUZZ_CHECK(hdlc.dropped(cHDLC::kAborted) == ref.dropped(cRefUnframer::kAborted));
   if (!done) return false;
   FUZZ_CHECK(outLen >= 0 && outLen <= cHDLC::kMaxPayload);
   FUZZ_CHECK(Bytes(out.begin(), out.begin() + outLen) == expected);

@@ -1,8 +1,8 @@
 // Segments and reassembly: units (raw bytes, or segments built from the input with ids, indexes
 // and sizes up to the 65,535-byte limit) go to a cReassembler, which must act exactly as the
-// wire format's reassembly table says. Every completed message is cut again for each maximum
-// the daemon uses; every unit must fit its maximum and the units must put the message back
-// together, equal, through a fresh reassembler.
+// wire format's reassembly table says and count every drop by its reason. Every completed message
+// is cut again for each maximum the daemon uses; every unit must fit its maximum and the units must
+// put the message back together, equal, through a fresh reassembler.
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -11,6 +11,7 @@
 #include "fuzz/cFuzzInput.h"
 #include "support/YMsg.h"
 #include "support/cReassembler.h"
+#include "support/cStats.h"
 
 namespace {
 
@@ -45,14 +46,25 @@ bool parse(const Bytes& u, cSegment& s) {
   return true;
 }
 
-// The reassembly table of the wire format: at most one partial message.
+// The drop counters of the reassembler, in the order of the model's counts.
+const cStats::Counter kDropCounters[] = {cStats::kInvalidUnits, cStats::kStalePartials,
+                                         cStats::kLostStarts, cStats::kOutOfOrder,
+                                         cStats::kOversize};
+
+// The reassembly table of the wire format: at most one partial message; every drop counted.
 class cModel {
  public:
+  enum Drop { kInvalid, kStale, kLostStart, kOutOfOrder, kOversize, kDrops };
+
   // The message a unit completes, if any.
   bool feed(const Bytes& unit, Bytes& whole, int& wholeId) {
     cSegment s;
-    if (!parse(unit, s)) return false;
+    if (!parse(unit, s)) {
+      ++mDrops[kInvalid];
+      return false;
+    }
     if (s.index == 0) {
+      if (mPending) ++mDrops[kStale];
       mPending = !s.last;
       mId = s.id;
       mNext = 1;
@@ -62,8 +74,12 @@ class cModel {
       wholeId = s.id;
       return true;
     }
-    if (!mPending || s.id != mId) return false;
+    if (!mPending || s.id != mId) {
+      ++mDrops[kLostStart];
+      return false;
+    }
     if (s.index != mNext || mHeld.size() + s.payload.size() > kMaxMessage) {
+      ++mDrops[s.index != mNext ? kOutOfOrder : kOversize];
       mPending = false;
       return false;
     }
@@ -77,8 +93,10 @@ class cModel {
   }
   bool pending() const { return mPending; }
   size_t held() const { return mPending ? mHeld.size() : 0; }
+  uint64_t drops(int kind) const { return mDrops[kind]; }
 
  private:
+  uint64_t mDrops[kDrops] = {};
   bool mPending = false;
   int mId = 0;
   int mNext = 0;
@@ -159,8 +177,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   cFuzzInput in(data, size);
-  cReassembler r(owner(), "fuzz");
+  cReassembler r(owner(), "fuzz", cStats::kSouth);
   cModel model;
+  uint64_t before[cModel::kDrops];
+  for (int k = 0; k < cModel::kDrops; ++k)
+    before[k] = cStats::get(cStats::kSouth, kDropCounters[k]);
   int nextIndex = 0, pendingId = 0;
   for (int step = 0; step < 256 && !in.empty(); ++step) {
     Bytes unit = nextUnit(in, nextIndex, pendingId);
@@ -171,6 +192,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(bool(got) == complete);
     FUZZ_CHECK(r.hasPending() == model.pending());
     FUZZ_CHECK(model.held() <= kMaxMessage);
+    for (int k = 0; k < cModel::kDrops; ++k)
+      FUZZ_CHECK(cStats::get(cStats::kSouth, kDropCounters[k]) - before[k] == model.drops(k));
     cSegment s;
     if (parse(unit, s)) {
       nextIndex = s.index + 1;
