@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "support/YMsg.h"
 #include "support/cProperties.h"
 #include "support/cReassembler.h"
@@ -30,5 +32,6 @@ class cLocalMsg : public cYlog {
 
   cProperties* mProps;
   int mSocket;
-  cReassembler mPendingMsg;  // the partial message from the broker
+  std::atomic<bool> mConnected;  // set by the north thread once the socket is connected
+  cReassembler mPendingMsg;      // the partial message from the broker
 };
