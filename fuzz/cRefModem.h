@@ -16,7 +16,11 @@ class cRefModem {
   using Bytes = std::vector<unsigned char>;
 
   void feed(unsigned char byte);
-  void setPending(bool pending) { mPending = pending; }
+  // A command starts or ends waiting; a reply handed to an earlier command is not its reply.
+  void setPending(bool pending) {
+    mPending = pending;
+    mHasReply = false;
+  }
   bool bypass() const { return mBypass; }
 
   std::vector<std::string> takeEvents();
