@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the seed corpora in fuzz/corpus/<target>/: a handful of small inputs per fuzz target,
 in the field layouts the targets read (see the comments at the top of each fuzz/fuzz_*.cpp).
-Run from the repository root after changing a layout; the files are checked in."""
+Run from the repository root after changing a layout; the files are checked in. Other files in
+the corpus folders are inputs that once failed a target, kept as they were found."""
 import os
 import struct
 
