@@ -27,6 +27,9 @@ run_build build/normal ""
 run_build build/asan "" -DFERRYD_SANITIZE=address
 run_build build/tsan threaded -DFERRYD_SANITIZE=thread
 
+# The fuzz targets: every corpus replayed, then a short bounded run of each.
+bash scripts/fuzz.sh
+
 # The service unit, the boards' builds under qemu-user and the packages.
 bash scripts/service-check.sh build/normal/main/ferryd
 bash scripts/cross.sh armhf
