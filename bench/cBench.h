@@ -33,6 +33,9 @@ struct cBenchOptions {
   std::vector<std::pair<std::string, std::string>> keys;
   // Path of the simulated GPIO device ("ferryd.io.pvxio"); must start with "/dev/".
   std::string gpioPath = "/dev/pvxio0";
+  // Level of the daemon's root log category; INFO leaves out the per-read and per-datagram
+  // traffic lines (long runs).
+  std::string logLevel = "DEBUG";
 };
 
 // The simulated board around the real ferryd binary: the GPIO device, the Bluetooth module and

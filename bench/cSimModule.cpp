@@ -275,6 +275,13 @@ bool cSimModule::waitForCommand(const std::string& text, int timeoutMs, size_t n
       timeoutMs);
 }
 
+void cSimModule::setMessageSink(
+    std::function<void(int id, const std::vector<uint8_t>& payload)> sink) {
+  pthread_mutex_lock(&mMutex);
+  mPeer->setSink(std::move(sink));
+  pthread_mutex_unlock(&mMutex);
+}
+
 std::vector<std::vector<uint8_t>> cSimModule::messages() const {
   pthread_mutex_lock(&mMutex);
   std::vector<std::vector<uint8_t>> copy = mPeer->messages();

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -30,7 +31,8 @@ class cSimModule {
     std::string line;  // from "AT+AB" on, without CR LF
     bool inBypass;     // written into the bypass stream (recorded, not answered)
   };
-  enum class cReply { Normal, Late, Never, NonMatchingFirst, Alternative };
+  enum class cReply { Normal, Late, Never, NonMatchingFirst, Alternative, LongLine };
+  static constexpr size_t kLongLine = 10000;
   static constexpr int kDefaultLateMs = 3000;
 
   cSimModule();  // openpty + the serving thread
@@ -51,6 +53,7 @@ class cSimModule {
   //   Never             nothing
   //   NonMatchingFirst  "AT-AB Busy" and "OK" at once, the completing reply after delayMs
   //   Alternative       another reply that completes the command too (see cSimModuleReplies)
+  //   LongLine          one line of kLongLine characters instead (a module gone wrong)
   // The lines of one answer (the four of "config", the non-matching ones) go out 100 ms apart,
   // so the daemon's one reply slot sees each of them.
   void setReply(const std::string& keyword, cReply mode, int delayMs = 0);
@@ -71,6 +74,8 @@ class cSimModule {
   // Peer to daemon: the message cut into segments of at most segSize serialised bytes, each
   // framed and written.
   void sendMessage(int id, const std::vector<uint8_t>& payload, int segSize = 256);
+  // Hands every message from the daemon to sink (on the serving thread) instead of keeping it.
+  void setMessageSink(std::function<void(int id, const std::vector<uint8_t>& payload)> sink);
   std::vector<std::vector<uint8_t>> messages() const;  // reassembled from the daemon's frames
   std::vector<int> messageIds() const;                 // their 7-bit ids
   std::vector<size_t> segmentSizes() const;            // serialised size of every segment received

@@ -1,0 +1,154 @@
+// Serial-line faults on the real daemon: noise in either mode, a module that answers with
+// overlong lines, a flood of status lines.
+#include <random>
+
+#include "bench/cBenchClock.h"
+#include "tests/link/faultTest.h"
+
+namespace {
+
+using cReply = cSimModule::cReply;
+using cBytes = std::string;
+
+constexpr double kNoiseSeconds = 2.0;
+
+// What the module sends during a noise fault, one chunk at a time, for kNoiseSeconds.
+struct cNoise {
+  const char* name;
+  bool bypass;
+  cBytes (*chunk)(std::mt19937& rng);
+  int maxLines;  // complaints allowed
+};
+
+cBytes randomBytes(std::mt19937& rng, size_t n, bool lineEnds) {
+  cBytes out(n, '\0');
+  for (char& c : out) {
+    c = static_cast<char>(rng() & 0xFF);
+    if (!lineEnds && c == '\n') c = '\0';
+  }
+  return out;
+}
+
+cBytes frameOf(const std::vector<uint8_t>& unit) {
+  std::vector<uint8_t> f = cBenchWire::frame(unit);
+  return cBytes(f.begin(), f.end());
+}
+
+// A whole segment of n payload bytes, its frame's FCS broken.
+cBytes badFcsFrame(std::mt19937& rng) {
+  std::vector<uint8_t> unit = cBenchWire::segment(5, 0, true, cBenchWire::payload(rng() % 900, 1));
+  cBytes f = frameOf(unit);
+  f[f.size() - 2] = static_cast<char>(f[f.size() - 2] ^ 0x01);
+  if (f[f.size() - 2] == 0x7E || f[f.size() - 2] == 0x7D) f[f.size() - 2] = 0x11;
+  return f;
+}
+
+// clang-format off
+const cNoise kNoises[] = {
+  {"CommandModeNoLineEndNuls", false,
+   [](std::mt19937& rng) { return randomBytes(rng, 64 * 1024, false); }, 3},
+  {"CommandModeRandomBytes", false,
+   [](std::mt19937& rng) { return randomBytes(rng, 64 * 1024, true); }, 10},
+  {"BypassRandomBytes", true,
+   [](std::mt19937& rng) { return randomBytes(rng, 64 * 1024, true); }, 10},
+  {"BypassFlagStorm", true,
+   [](std::mt19937&) { return cBytes(64 * 1024, '\x7E'); }, 3},
+  {"BypassAborts", true,
+   [](std::mt19937& rng) {
+     cBytes out;
+     while (out.size() < 64 * 1024) out += "\x7E" + randomBytes(rng, rng() % 600, true) + "\x7D\x7E";
+     return out;
+   }, 10},
+  {"BypassBadFcs", true,
+   [](std::mt19937& rng) {
+     cBytes out;
+     while (out.size() < 64 * 1024) out += badFcsFrame(rng);
+     return out;
+   }, 3},
+  {"BypassFramesOver1024Bytes", true,
+   [](std::mt19937& rng) {
+     cBytes out;
+     while (out.size() < 64 * 1024)
+       out += frameOf(cBenchWire::segment(6, 0, true, cBenchWire::payload(1020 + rng() % 3000, 2)));
+     return out;
+   }, 3},
+};
+// clang-format on
+
+class SerialNoiseTest : public cFaultTest, public ::testing::WithParamInterface<cNoise> {};
+
+// A command-mode line that never ends is cut once; noise that no longer holds "AT-AB" leaves
+// bypass mode in place; afterwards a line end closes the noise and the daemon relays both ways.
+TEST_P(SerialNoiseTest, DaemonSaysLittleStaysSmallAndRelaysAfterwards) {
+  const cNoise& n = GetParam();
+  cBench& b = bringUp({}, n.bypass);
+  if (HasFatalFailure()) return;
+  std::mt19937 rng(11);
+  size_t sent = 0;
+  double end = benchNow() + kNoiseSeconds;
+  if (!n.bypass) {  // a megabyte without a line end first
+    for (int i = 0; i < 16; ++i, sent += 64 * 1024) b.module().sendRaw(n.chunk(rng));
+  }
+  while (benchNow() < end) {
+    cBytes chunk = n.chunk(rng);
+    if (n.bypass) {
+      // "AT-AB" would end bypass mode, which is not this fault.
+      for (size_t at = chunk.find("AT-AB"); at != cBytes::npos; at = chunk.find("AT-AB", at))
+        chunk[at] = 'a';
+    }
+    b.module().sendRaw(chunk);
+    sent += chunk.size();
+  }
+  b.module().sendRaw(n.bypass ? "\x7E" : "\r\n");
+  b.module().waitDrained(5000);
+  EXPECT_EQ(0, b.logCount("Probably need to bail now"));  // the daemon kept its mode
+  printf("%s: %zu bytes of noise\n", n.name, sent);
+  expectRecovered(n.name, n.maxLines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, SerialNoiseTest, ::testing::ValuesIn(kNoises),
+                         [](const ::testing::TestParamInfo<cNoise>& i) { return i.param.name; });
+
+class SerialModuleTest : public cFaultTest {};
+
+// Every command answered by one 10,000-byte line: each is cut once and the commands time out;
+// once the module answers properly again the daemon pairs, connects and relays.
+TEST_F(SerialModuleTest, EveryReplyATenThousandByteLine) {
+  cBenchOptions o;
+  o.speed = 20;
+  cBench& b = start(o);
+  for (const char* k : {"EnableBond", "DisableBond", "EraseBondTable", "DefaultLocalName",
+                        "SPPDisconnect", "UpdateInquiryScan", "config"})
+    b.module().setReply(k, cReply::LongLine);
+  ASSERT_TRUE(cBenchSteps::waitNorth(b));
+  mark();
+  ASSERT_TRUE(b.module().waitForCommand("DefaultLocalName", b.realMs(60, kMargin)));
+  b.sleepDaemon(12);  // the last command times out
+  for (const char* k : {"EnableBond", "DisableBond", "EraseBondTable", "DefaultLocalName"})
+    b.module().setReply(k, cReply::Normal);
+  ASSERT_TRUE(cBenchSteps::pressForPairing(b));
+  EXPECT_TRUE(b.waitForLog("EnableBond Successful", 1, b.realMs(15, kMargin)));
+  EXPECT_TRUE(complained("Line longer than"));
+  expectRecovered("EveryReplyATenThousandByteLine", 12);
+}
+
+// Status lines back to back for seconds: each acted on (one pairing), none complained about.
+TEST_F(SerialModuleTest, FloodOfStatusLines) {
+  cBench& b = bringUp({}, false);
+  const cBytes lines =
+      "AT-AB BondOk\r\nAT-AB BDAddress 0016A4B1C2D3\r\nAT-AB -CommandMode-\r\n"
+      "AT-AB ConnectionDown\r\nAT-AB NoSuchStatus\r\nAT-AB\r\n\r\n";
+  cBytes chunk;
+  while (chunk.size() < 64 * 1024) chunk += lines;
+  size_t sent = 0;
+  for (double end = benchNow() + kNoiseSeconds; benchNow() < end; sent += chunk.size())
+    b.module().sendRaw(chunk);
+  b.module().waitDrained(5000);
+  EXPECT_TRUE(b.waitForLog("Going BT_LINK_PAIRED", 1, b.realMs(11, kMargin)));
+  b.sleepDaemon(11);
+  EXPECT_EQ(1, b.logCount("Going BT_LINK_PAIRED"));
+  printf("status flood: %zu bytes\n", sent);
+  expectRecovered("FloodOfStatusLines", 3);
+}
+
+}  // namespace

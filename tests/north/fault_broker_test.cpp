@@ -1,0 +1,95 @@
+// Broker faults on the real daemon: nobody listening for a while, datagrams that are not
+// segments, a burst beyond the socket's buffer.
+#include "bench/cBenchClock.h"
+#include "tests/link/faultTest.h"
+
+namespace {
+
+using cBytes = std::vector<uint8_t>;
+
+class BrokerFaultTest : public cFaultTest {};
+
+// While nothing listens, the daemon's sends bounce and its reads report the bounces: said a few
+// times, not once per message; once the broker is back, everything relays again.
+TEST_F(BrokerFaultTest, NothingListeningForAWhileThenBack) {
+  cBench& b = bringUp();
+  b.broker().setListening(false);
+  const double end = benchNow() + 3.0;  // a minute of the daemon's time
+  int sent = 0;
+  while (benchNow() < end) {
+    b.module().sendMessage(sent++ & 0x7F, cBenchWire::payload(1500, sent), 256);
+    usleep(5 * 1000);
+  }
+  b.module().waitDrained(2000);
+  b.broker().setListening(true);
+  EXPECT_TRUE(complained("North Tx Error")) << describe();
+  printf("broker away: %d messages from the peer bounced\n", sent);
+  expectRecovered("NothingListeningForAWhileThenBack", 10);
+}
+
+// Datagrams that cannot be segments, thousands of each kind: dropped and said, but not one line
+// each; valid traffic after them is whole.
+struct cBadDatagram {
+  const char* name;
+  cBytes bytes;
+};
+
+cBytes withHeader(int index, int claimed, size_t present) {
+  cBytes out = cBenchWire::segment(3, index, true, cBytes(present, 0x55));
+  out[3] = static_cast<uint8_t>(claimed & 0xFF);
+  out[4] = static_cast<uint8_t>(claimed >> 8);
+  return out;
+}
+
+const cBadDatagram kBadDatagrams[] = {
+    {"Empty", {}},
+    {"ShorterThanAHeader", {0x83, 0x00}},
+    {"TruncatedPayload", withHeader(0, 900, 100)},
+    {"Oversize", cBytes(4000, 0x42)},
+    {"LengthBeyondTheDatagram", withHeader(0, 60000, 1019)},
+    {"TailWithoutStart", cBenchWire::segment(4, 7, true, cBytes(50, 1))},
+};
+
+class BadDatagramTest : public cFaultTest, public ::testing::WithParamInterface<cBadDatagram> {};
+
+TEST_P(BadDatagramTest, DroppedSaidBrieflyAndTrafficGoesOn) {
+  const cBadDatagram& d = GetParam();
+  cBench& b = bringUp();
+  const int kBurst = 3000;
+  int sent = 0;
+  for (int i = 0; i < kBurst; ++i) {
+    sent += b.broker().sendRaw(d.bytes) ? 1 : 0;
+    if (i % 100 == 99) usleep(2000);  // stay within the socket's buffer: drops are not the point
+  }
+  EXPECT_EQ(kBurst, sent);
+  b.sleepDaemon(2);
+  expectRecovered(std::string("BadDatagram") + d.name, 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, BadDatagramTest, ::testing::ValuesIn(kBadDatagrams),
+                         [](const ::testing::TestParamInfo<cBadDatagram>& i) {
+                           return i.param.name;
+                         });
+
+// Far more whole messages than the daemon's socket buffer holds, sent at once: the kernel drops
+// some; whatever reaches the peer is whole and in order, and the daemon relays afterwards.
+TEST_F(BrokerFaultTest, BurstBeyondTheSocketBuffer) {
+  cBench& b = bringUp();
+  const int kBurst = 4000;
+  for (int i = 0; i < kBurst; ++i) b.broker().sendMessage(i & 0x7F, cBenchWire::payload(900, i));
+  b.sleepDaemon(20);
+  std::vector<std::vector<uint8_t>> got = b.module().messages();
+  std::vector<int> ids = b.module().messageIds();
+  printf("burst: %zu of %d messages reached the peer\n", got.size(), kBurst);
+  EXPECT_GT(got.size(), 0u);
+  int next = 0;  // each arrival is one of the burst, later than the one before
+  for (size_t k = 0; k < got.size(); ++k) {
+    while (next < kBurst && cBenchWire::payload(900, next) != got[k]) ++next;
+    ASSERT_LT(next, kBurst) << "message " << k << " is not one of the burst, or out of order";
+    EXPECT_EQ(next & 0x7F, ids[k]);
+    ++next;
+  }
+  expectRecovered("BurstBeyondTheSocketBuffer", 5);
+}
+
+}  // namespace
