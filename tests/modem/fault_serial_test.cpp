@@ -75,6 +75,10 @@ const cNoise kNoises[] = {
 };
 // clang-format on
 
+void PrintTo(const cNoise& f, std::ostream* os) {
+  *os << f.name;
+}
+
 class SerialNoiseTest : public cFaultTest, public ::testing::WithParamInterface<cNoise> {};
 
 // A command-mode line that never ends is cut once; noise that no longer holds "AT-AB" leaves

@@ -17,7 +17,8 @@ TEST_F(BrokerFaultTest, NothingListeningForAWhileThenBack) {
   const double end = benchNow() + 3.0;  // a minute of the daemon's time
   int sent = 0;
   while (benchNow() < end) {
-    b.module().sendMessage(sent++ & 0x7F, cBenchWire::payload(1500, sent), 256);
+    b.module().sendMessage(sent & 0x7F, cBenchWire::payload(1500, sent), 256);
+    ++sent;
     usleep(5 * 1000);
   }
   b.module().waitDrained(2000);
@@ -49,6 +50,10 @@ const cBadDatagram kBadDatagrams[] = {
     {"LengthBeyondTheDatagram", withHeader(0, 60000, 1019)},
     {"TailWithoutStart", cBenchWire::segment(4, 7, true, cBytes(50, 1))},
 };
+
+void PrintTo(const cBadDatagram& f, std::ostream* os) {
+  *os << f.name;
+}
 
 class BadDatagramTest : public cFaultTest, public ::testing::WithParamInterface<cBadDatagram> {};
 
