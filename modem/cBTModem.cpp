@@ -9,7 +9,7 @@
 
 #include "io/cIO.h"
 
-cBTModem::cBTModem(const char* ttyPath)
+cBTModem::cBTModem(cNoDevice)
     : cYlog("cBTModem"),
       mTtyFd(-1),
       mBypass(false),
@@ -19,11 +19,16 @@ cBTModem::cBTModem(const char* ttyPath)
       mURCIdx(0),
       mHDLC(),
       mQuickEofWarned(false),
-      mFrameSinkContext(nullptr),
-      mFrameSink(nullptr) {
+      mHasSink(false),
+      mFrameSink(nullptr),
+      mFrameSinkContext(nullptr) {
   mLine[0] = '\0';
   pthread_mutex_init(&mPendingMutex, nullptr);
   pthread_mutex_init(&mWriteMutex, nullptr);
+  pthread_mutex_init(&mSinkMutex, nullptr);
+}
+
+cBTModem::cBTModem(const char* ttyPath) : cBTModem(cNoDevice{}) {
   resetModule();
   mTtyFd = openTty(ttyPath);
   pthread_t thread;
@@ -96,7 +101,11 @@ void cBTModem::sendFrame(const unsigned char* data, int len) {
   write(reinterpret_cast<const char*>(out), outLen);
 }
 
+// The reader delivers under mSinkMutex, so replacing the sink waits for a delivery in progress.
 void cBTModem::setFrameSink(cFrameSink sink, void* context) {
-  mFrameSinkContext = context;
+  pthread_mutex_lock(&mSinkMutex);
   mFrameSink = sink;
+  mFrameSinkContext = context;
+  mHasSink.store(sink != nullptr);
+  pthread_mutex_unlock(&mSinkMutex);
 }

@@ -23,6 +23,10 @@ class cBTModem : public cYlog {
   // Pulses the reset line for one second, opens the device and starts the reader thread, which
   // runs until the process ends.
   explicit cBTModem(const char* ttyPath);
+  // A driver without device, reset pulse or reader thread, for tests and fuzzing: received bytes
+  // reach it only through onSerialBytes, and writes fail as without a device.
+  struct cNoDevice {};
+  explicit cBTModem(cNoDevice);
   cBTModem(const cBTModem&) = delete;
   cBTModem& operator=(const cBTModem&) = delete;
 
@@ -44,7 +48,17 @@ class cBTModem : public cYlog {
 
   bool inBypass() const { return mBypass.load(); }
 
+  // Handles one read's worth of bytes from the module (reader thread). Each byte is taken in the
+  // mode in force when it arrives: bytes after a "-BypassMode-" line are unframed, bytes after
+  // the escape ("AT-AB") build lines again, starting with the status line the escape began.
+  void onSerialBytes(const unsigned char* data, int len);
+
+  // Publishes cmd as the command waiting for its reply lines, or withdraws it (null). Once it has
+  // returned, the reader no longer hands lines to a withdrawn command.
+  void setPending(cBTCmd* cmd);
+
   // Also hands every decoded bypass-mode frame to sink (reader thread), after the link manager.
+  // Once setFrameSink has returned, the previous sink is neither running nor called again.
   using cFrameSink = void (*)(void* context, const unsigned char* data, int len);
   void setFrameSink(cFrameSink sink, void* context);
 
@@ -59,15 +73,24 @@ class cBTModem : public cYlog {
   static void* readerThreadEntry(void* self);
   void readerThread();
   void receive();
-  void onCommandByte(unsigned char byte);
+  // Command mode: builds lines from data; returns how many bytes it took, fewer than len when a
+  // line switched the module to bypass mode.
+  int onCommandData(const unsigned char* data, int len);
+  // Returns true when byte ended a line.
+  bool onCommandByte(unsigned char byte);
   void onLine(char* line, int len);
+  static bool isStatusLine(const char* line);
   void parseURC(char* line);
   void onBypassURC();
   void onConnectionDownURC();
   void onBondOkURC();
-  void onBypassData(const unsigned char* data, int len);
+  // Bypass mode: unframes data and watches for the escape; returns how many bytes it took,
+  // fewer than len when the escape ended bypass mode.
+  int onBypassData(const unsigned char* data, int len);
+  // Advances the escape detector by one byte; true when it completes "AT-AB".
+  bool escapeByte(unsigned char byte);
+  void leaveBypass();
   void onFrame(const unsigned char* frame, int len);
-  void setPending(cBTCmd* cmd);
   // Runs cmd as the pending command; on success logs okLine (a format, given arg) before the
   // command is withdrawn and deleted.
   void runCommand(cBTCmd* cmd, const char* okLine, const char* arg = nullptr);
@@ -83,6 +106,8 @@ class cBTModem : public cYlog {
   bool mQuickEofWarned;
   pthread_mutex_t mPendingMutex;  // "deliver a line" versus "withdraw the command"
   pthread_mutex_t mWriteMutex;    // keeps frames and command lines whole on the wire
-  std::atomic<void*> mFrameSinkContext;
-  std::atomic<cFrameSink> mFrameSink;
+  pthread_mutex_t mSinkMutex;     // "deliver a frame" versus "replace the sink"
+  std::atomic<bool> mHasSink;     // lets the reader skip the mutex while no sink is set
+  cFrameSink mFrameSink;          // guarded by mSinkMutex, as is mFrameSinkContext
+  void* mFrameSinkContext;
 };

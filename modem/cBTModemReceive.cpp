@@ -13,6 +13,9 @@ namespace {
 
 const char kEscape[] = "AT-AB";  // start of the module's next status line: bypass mode is over
 const int kEscapeLen = 5;
+// After matching i characters and then a mismatch: the length of the longest proper prefix of
+// "AT-AB" that is also a suffix of its first i characters.
+const int kEscapeFallback[kEscapeLen] = {0, 0, 0, 0, 1};
 
 double monotonicSeconds() {
   timespec ts;
@@ -47,6 +50,7 @@ void cBTModem::receive() {
   unsigned char buffer[kReadSize];
   double start = monotonicSeconds();
   ssize_t n = read(mTtyFd, buffer, sizeof buffer);
+  int readErrno = errno;
   if (n == 0) {
     if (monotonicSeconds() - start < 0.5) {
       if (!mQuickEofWarned)
@@ -58,43 +62,83 @@ void cBTModem::receive() {
   }
   debug("Received %d bytes", static_cast<int>(n));
   if (n < 0) {
-    if (errno != EINTR) sleep(1);
+    if (readErrno != EINTR) sleep(1);
     return;
   }
-  if (mBypass) {
-    onBypassData(buffer, static_cast<int>(n));
-    return;
+  onSerialBytes(buffer, static_cast<int>(n));
+}
+
+// Each part of the read goes to the mode in force; a part ends where a byte changes the mode.
+void cBTModem::onSerialBytes(const unsigned char* data, int len) {
+  int done = 0;
+  while (done < len) {
+    if (mBypass) {
+      done += onBypassData(data + done, len - done);
+    } else {
+      done += onCommandData(data + done, len - done);
+    }
   }
-  for (ssize_t i = 0; i < n; ++i) onCommandByte(buffer[i]);
+}
+
+int cBTModem::onCommandData(const unsigned char* data, int len) {
+  for (int i = 0; i < len; ++i) {
+    if (onCommandByte(data[i]) && mBypass) return i + 1;
+  }
+  return len;
 }
 
 // A line longer than mLine holds is cut there; the rest up to its LF is dropped.
-void cBTModem::onCommandByte(unsigned char byte) {
+bool cBTModem::onCommandByte(unsigned char byte) {
   if (byte == '\n') {
     debug("LF");
     mLine[mLineLen] = '\0';
     onLine(mLine, mLineLen);
     mLineLen = 0;
     mLineCut = false;
-  } else if (byte == '\r') {
-    return;
-  } else if (mLineLen < kLineSize - 1) {
+    return true;
+  }
+  if (byte == '\r') return false;
+  if (mLineLen < kLineSize - 1) {
     mLine[mLineLen++] = static_cast<char>(byte);
   } else if (!mLineCut) {
     mLineCut = true;
     warn("Line longer than %d characters: cut, the rest up to its LF dropped", kLineSize - 1);
   }
+  return false;
 }
 
-// The pending command is read and handed its line under mPendingMutex, so an operation that
-// withdraws its command waits until a delivery in progress has finished.
+// Status lines are acted on even while a command waits: no reply uses their keywords. Other
+// lines go to the pending command, read and handed over under mPendingMutex, so an operation
+// that withdraws its command waits until a delivery in progress has finished.
 void cBTModem::onLine(char* line, int len) {
   debug("Received: %s", line);
-  pthread_mutex_lock(&mPendingMutex);
-  cBTCmd* cmd = mPendingCmd;
-  if (cmd != nullptr) cmd->onReplyLine(line, len);
-  pthread_mutex_unlock(&mPendingMutex);
-  if (cmd == nullptr) parseURC(line);
+  if (!isStatusLine(line)) {
+    pthread_mutex_lock(&mPendingMutex);
+    cBTCmd* cmd = mPendingCmd;
+    if (cmd != nullptr) cmd->onReplyLine(line, len);
+    pthread_mutex_unlock(&mPendingMutex);
+    if (cmd != nullptr) return;
+  }
+  parseURC(line);
+}
+
+// First word "AT-AB", second word one of the status keywords; words are separated by blanks.
+bool cBTModem::isStatusLine(const char* line) {
+  const char* words[2];
+  size_t lengths[2];
+  const char* p = line;
+  for (int w = 0; w < 2; ++w) {
+    while (*p == ' ') ++p;
+    words[w] = p;
+    while (*p != '\0' && *p != ' ') ++p;
+    lengths[w] = static_cast<size_t>(p - words[w]);
+  }
+  if (lengths[0] != kEscapeLen || strncmp(words[0], kEscape, kEscapeLen) != 0) return false;
+  for (const cURC& u : kURCs) {
+    if (strlen(u.keyword) == lengths[1] && strncmp(words[1], u.keyword, lengths[1]) == 0)
+      return true;
+  }
+  return false;
 }
 
 void cBTModem::parseURC(char* line) {
@@ -125,9 +169,11 @@ void cBTModem::parseURC(char* line) {
   delete[] words;
 }
 
+// Bytes after this line's LF are unframed; nothing of the text mode is kept.
 void cBTModem::onBypassURC() {
   cBTMsg::requestConnected();
   mHDLC.reset();
+  mURCIdx = 0;
   mBypass = true;
 }
 
@@ -140,31 +186,51 @@ void cBTModem::onBondOkURC() {
   cBTMsg::requestPaired();
 }
 
-// Every byte is unframed first, then tested by the escape detector. After five matched bytes
-// the detector starts again from 0.
-void cBTModem::onBypassData(const unsigned char* data, int len) {
+// Every byte is unframed first, then tested by the escape detector. The escape ends bypass mode
+// at its last byte: the rest of data belongs to command mode.
+int cBTModem::onBypassData(const unsigned char* data, int len) {
   for (int i = 0; i < len; ++i) {
     unsigned char frame[cHDLC::kMaxPayload];
     int frameLen = 0;
     if (mHDLC.unFrameByte(data[i], frame, &frameLen)) onFrame(frame, frameLen);
-    if (data[i] != static_cast<unsigned char>(kEscape[mURCIdx])) {
-      mURCIdx = 0;
-      continue;
-    }
-    ++mURCIdx;
-    debug("mURCIdx %d", mURCIdx);
-    if (mURCIdx >= kEscapeLen) {
-      info("Probably need to bail now");
-      mBypass = false;
-      mHDLC.reset();
-      cBTMsg::requestDiscovery();
-      mURCIdx = 0;
+    if (escapeByte(data[i])) {
+      leaveBypass();
+      return i + 1;
     }
   }
+  return len;
+}
+
+// A substring search for "AT-AB": a byte that breaks a partial match falls back to the longest
+// prefix that still matches ("AT-AT" keeps "AT", "AAT" keeps "AT"). A full match starts over.
+bool cBTModem::escapeByte(unsigned char byte) {
+  for (;;) {
+    if (byte == static_cast<unsigned char>(kEscape[mURCIdx])) break;
+    if (mURCIdx == 0) return false;
+    mURCIdx = kEscapeFallback[mURCIdx];
+  }
+  ++mURCIdx;
+  debug("mURCIdx %d", mURCIdx);
+  if (mURCIdx < kEscapeLen) return false;
+  mURCIdx = 0;
+  return true;
+}
+
+// The escape is the start of the module's next status line: the line builder starts with it.
+void cBTModem::leaveBypass() {
+  info("Probably need to bail now");
+  mBypass = false;
+  mHDLC.reset();
+  cBTMsg::requestDiscovery();
+  memcpy(mLine, kEscape, kEscapeLen);
+  mLineLen = kEscapeLen;
+  mLineCut = false;
 }
 
 void cBTModem::onFrame(const unsigned char* frame, int len) {
   cBTMsg::onModemFrame(frame, len);
-  cFrameSink sink = mFrameSink;
-  if (sink != nullptr) sink(mFrameSinkContext, frame, len);
+  if (!mHasSink.load(std::memory_order_relaxed)) return;
+  pthread_mutex_lock(&mSinkMutex);
+  if (mFrameSink != nullptr) mFrameSink(mFrameSinkContext, frame, len);
+  pthread_mutex_unlock(&mSinkMutex);
 }

@@ -31,6 +31,67 @@ TEST(ModemHandoff, WithdrawnCommandIsNeverTouchedAgain) {
   EXPECT_EQ(kOperations, rig.log.count("EnableBond Successful"));
 }
 
+// A frame sink whose context is freed as soon as it has been replaced: the reader must never
+// deliver to it afterwards, nor be inside it while it is replaced.
+struct cSinkContext {
+  static constexpr unsigned kAlive = 0x5AFE5AFE;
+  unsigned magic = kAlive;
+  std::atomic<int> frames{0};
+  static std::atomic<int> sBad;
+  static void add(void* self, const unsigned char*, int) {
+    auto* c = static_cast<cSinkContext*>(self);
+    if (c->magic != kAlive) ++sBad;
+    c->frames.fetch_add(1, std::memory_order_relaxed);
+    for (volatile int i = 0; i < 200; ++i) {
+    }  // stays inside a while, so a replacement that does not wait is caught
+    if (c->magic != kAlive) ++sBad;
+  }
+};
+std::atomic<int> cSinkContext::sBad{0};
+
+TEST(ModemHandoff, ReplacedFrameSinkIsNeverCalledAgain) {
+  cLogCapture log;
+  cBTModem modem{cBTModem::cNoDevice{}};
+  const std::string enter = "AT-AB -BypassMode-\r\n";
+  modem.onSerialBytes(reinterpret_cast<const unsigned char*>(enter.data()),
+                      static_cast<int>(enter.size()));
+  ASSERT_TRUE(modem.inBypass());
+  std::vector<unsigned char> seg = segmentOf(1, "x");
+  unsigned char framedSeg[cBTModem::kFrameBufSize];
+  int framedLen = 0;
+  cHDLC().frameData(seg.data(), static_cast<int>(seg.size()), framedSeg, &framedLen);
+  std::string frames;
+  for (int i = 0; i < 50; ++i) frames.append(reinterpret_cast<char*>(framedSeg), framedLen);
+
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    while (!stop) {
+      modem.onSerialBytes(reinterpret_cast<const unsigned char*>(frames.data()),
+                          static_cast<int>(frames.size()));
+    }
+  });
+  int delivered = 0;
+  cSinkContext* current = nullptr;
+  // Many replacements, and enough of them while frames are being delivered.
+  for (int i = 0; i < 20000 || delivered < 20000; ++i) {
+    auto* next = new cSinkContext;
+    modem.setFrameSink(&cSinkContext::add, next);
+    if (current != nullptr) {
+      delivered += current->frames;
+      current->magic = 0;
+      delete current;
+    }
+    current = next;
+  }
+  modem.setFrameSink(nullptr, nullptr);
+  stop = true;
+  reader.join();
+  delivered += current->frames;
+  delete current;
+  EXPECT_EQ(0, cSinkContext::sBad.load());
+  EXPECT_GT(delivered, 0);
+}
+
 void ignoreSignal(int) {}
 
 // The module stops reading, so writes block with the device buffer full; signals then cut them
