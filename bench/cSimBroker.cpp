@@ -36,7 +36,7 @@ cSimBroker::~cSimBroker() {
 }
 
 void cSimBroker::bindSocket(uint16_t port) {
-  mSocket = socket(AF_INET, SOCK_DGRAM, 0);
+  mSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);  // not inherited by the daemon
   int one = 1;
   setsockopt(mSocket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   int big = 1 << 20;

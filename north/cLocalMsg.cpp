@@ -1,6 +1,7 @@
 #include "north/cLocalMsg.h"
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <pthread.h>
@@ -76,20 +77,24 @@ bool cLocalMsg::connectBroker() {
   return true;
 }
 
-// One datagram per read. A failed read is retried at once; a further failure in a row waits a
-// second first, so a socket that keeps failing cannot spin the thread or flood the log.
+// One datagram per read. An empty datagram is a unit like any other (and dropped as invalid),
+// not a failure. A failed read is retried at once; a further failure in a row waits a second
+// first, so a socket that keeps failing cannot spin the thread; its lines are rate-limited.
 void cLocalMsg::readLoop() {
   unsigned char buffer[kMaxDatagram];
   int failures = 0;
   for (;;) {
     ssize_t n = read(mSocket, buffer, sizeof buffer);
-    if (n > 0) {
+    int err = errno;
+    if (n >= 0) {
       failures = 0;
       debug("Received %d bytes from server", static_cast<int>(n));
       onBrokerData(buffer, static_cast<int>(n));
       continue;
     }
-    warn("Socket Read Error %d", static_cast<int>(n));
+    if (err == EINTR) continue;
+    if (mReadErrors.pass())
+      warn("Socket Read Error %d err(%d)%s", static_cast<int>(n), err, mReadErrors.held().c_str());
     if (++failures > 1) sleep(1);
   }
 }
@@ -117,8 +122,10 @@ void cLocalMsg::relayNorth(YMsg* msg) {
   for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
     int n = seg->getMsg(buffer, kMaxDatagram);
     ssize_t r = send(mSocket, buffer, static_cast<size_t>(n), 0);
+    int err = errno;
     if (r < 0) {
-      error("North Tx Error %d", static_cast<int>(r));
+      if (mTxErrors.pass())
+        error("North Tx Error %d err(%d)%s", static_cast<int>(r), err, mTxErrors.held().c_str());
     } else {
       debug("North sent %d bytes", static_cast<int>(r));
     }

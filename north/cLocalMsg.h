@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/YMsg.h"
+#include "support/cLogLimit.h"
 #include "support/cProperties.h"
 #include "support/cReassembler.h"
 #include "support/cYlog.h"
@@ -30,4 +31,6 @@ class cLocalMsg : public cYlog {
   cProperties* mProps;
   int mSocket;
   cReassembler mPendingMsg;  // the partial message from the broker
+  cLogLimit mReadErrors;     // north thread
+  cLogLimit mTxErrors;       // modem reader thread (sendNorth)
 };

@@ -3,15 +3,25 @@
 #include <cstdio>
 
 cReassembler::cReassembler(const cYlog& log, const char* direction)
-    : mLog(log), mDirection(direction ? direction : ""), mPendingMsg(nullptr), mNextIndex(0) {}
+    : mLog(log),
+      mDirection(direction ? direction : ""),
+      mPendingMsg(nullptr),
+      mNextIndex(0),
+      mLimit(60, kWarningsPerMinute) {}
 
 cReassembler::~cReassembler() {
   delete mPendingMsg;
 }
 
+void cReassembler::report(const char* what) {
+  if (mLimit.pass()) mLog.warn("From %s: %s%s", mDirection, what, mLimit.held().c_str());
+}
+
 void cReassembler::dropPending(const char* why) {
-  mLog.warn("From %s: partial message %d dropped after %d segments: %s", mDirection,
-            mPendingMsg->getMsgId(), mNextIndex, why);
+  char what[160];
+  snprintf(what, sizeof what, "partial message %d dropped after %d segments: %s",
+           mPendingMsg->getMsgId(), mNextIndex, why);
+  report(what);
   delete mPendingMsg;
   mPendingMsg = nullptr;
   mNextIndex = 0;
@@ -22,7 +32,9 @@ YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
   if (length >= 0 && length <= 0xFFFF)
     seg = YMsg::parseMsg(data, static_cast<unsigned short>(length));
   if (seg == nullptr) {
-    mLog.warn("From %s: invalid segment of %d bytes dropped", mDirection, length);
+    char what[64];
+    snprintf(what, sizeof what, "invalid segment of %d bytes dropped", length);
+    report(what);
     return nullptr;
   }
   int id = seg->getMsgId();
@@ -37,11 +49,15 @@ YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
   }
 
   if (mPendingMsg == nullptr) {
-    mLog.warn("From %s: segment %d of message %d dropped: the start of its message was lost",
-              mDirection, index, id);
+    char what[96];
+    snprintf(what, sizeof what,
+             "segment %d of message %d dropped: the start of its message was lost", index, id);
+    report(what);
   } else if (id != mPendingMsg->getMsgId()) {
-    mLog.warn("From %s: segment %d of message %d dropped: message %d is being collected",
-              mDirection, index, id, mPendingMsg->getMsgId());
+    char what[96];
+    snprintf(what, sizeof what, "segment %d of message %d dropped: message %d is being collected",
+             index, id, mPendingMsg->getMsgId());
+    report(what);
   } else if (index != mNextIndex) {
     char why[64];
     snprintf(why, sizeof why, "segment %d arrived, segment %d was expected", index, mNextIndex);

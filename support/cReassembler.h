@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/YMsg.h"
+#include "support/cLogLimit.h"
 #include "support/cYlog.h"
 
 // Puts messages back together from segments, one partial message at a time. Serves both
@@ -15,16 +16,21 @@ class cReassembler {
   cReassembler& operator=(const cReassembler&) = delete;
 
   // Feeds one received unit (a datagram or a frame). Returns a complete message, owned by the
-  // caller, or null while nothing is complete. Invalid units are dropped with a warning.
+  // caller, or null while nothing is complete. Invalid units are dropped with a warning (at most
+  // kWarningsPerMinute a minute; the rest are counted in the next one).
   YMsg* onUnit(const unsigned char* data, int length);
 
   bool hasPending() const { return mPendingMsg != nullptr; }
 
+  static constexpr int kWarningsPerMinute = 10;
+
  private:
   void dropPending(const char* why);
+  void report(const char* what);
 
   const cYlog& mLog;
   const char* mDirection;
   YMsg* mPendingMsg;
   int mNextIndex;
+  cLogLimit mLimit;
 };

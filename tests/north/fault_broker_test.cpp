@@ -1,6 +1,7 @@
 // Broker faults on the real daemon: nobody listening for a while, datagrams that are not
 // segments, a burst beyond the socket's buffer.
 #include "bench/cBenchClock.h"
+#include "support/cReassembler.h"
 #include "tests/link/faultTest.h"
 
 namespace {
@@ -25,7 +26,7 @@ TEST_F(BrokerFaultTest, NothingListeningForAWhileThenBack) {
   b.broker().setListening(true);
   EXPECT_TRUE(complained("North Tx Error")) << describe();
   printf("broker away: %d messages from the peer bounced\n", sent);
-  expectRecovered("NothingListeningForAWhileThenBack", 10);
+  expectRecovered("NothingListeningForAWhileThenBack", 4 * cLogLimit::kDefaultBurst);
 }
 
 // Datagrams that cannot be segments, thousands of each kind: dropped and said, but not one line
@@ -68,7 +69,7 @@ TEST_P(BadDatagramTest, DroppedSaidBrieflyAndTrafficGoesOn) {
   }
   EXPECT_EQ(kBurst, sent);
   b.sleepDaemon(2);
-  expectRecovered(std::string("BadDatagram") + d.name, 10);
+  expectRecovered(std::string("BadDatagram") + d.name, 2 * cReassembler::kWarningsPerMinute);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, BadDatagramTest, ::testing::ValuesIn(kBadDatagrams),
