@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "support/cHDLC.h"
+#include "support/cLogLimit.h"
 #include "support/cYlog.h"
 
 class cBTCmd;
@@ -104,6 +105,7 @@ class cBTModem : public cYlog {
   int32_t mURCIdx;
   cHDLC mHDLC;
   bool mQuickEofWarned;
+  cLogLimit mLongLines;           // reader thread
   pthread_mutex_t mPendingMutex;  // "deliver a line" versus "withdraw the command"
   pthread_mutex_t mWriteMutex;    // keeps frames and command lines whole on the wire
   pthread_mutex_t mSinkMutex;     // "deliver a frame" versus "replace the sink"

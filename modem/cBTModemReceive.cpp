@@ -102,7 +102,9 @@ bool cBTModem::onCommandByte(unsigned char byte) {
     mLine[mLineLen++] = static_cast<char>(byte);
   } else if (!mLineCut) {
     mLineCut = true;
-    warn("Line longer than %d characters: cut, the rest up to its LF dropped", kLineSize - 1);
+    if (mLongLines.pass())
+      warn("Line longer than %d characters: cut, the rest up to its LF dropped%s", kLineSize - 1,
+           mLongLines.held().c_str());
   }
   return false;
 }
