@@ -16,12 +16,12 @@ class cFaultTest : public cBenchTest {
  protected:
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   static constexpr long kMemSlackKb = 64 * 1024;  // sanitizers keep freed memory for a while
-  static constexpr double kIdleCpu = 0.15;
+  static constexpr double kIdleCpu = 0.12;
 #else
   static constexpr long kMemSlackKb = 4 * 1024;
-  static constexpr double kIdleCpu = 0.08;  // seconds over kIdleSeconds: the ticks at x20
+  static constexpr double kIdleCpu = 0.06;  // seconds over kIdleSeconds: the ticks at x20
 #endif
-  static constexpr double kIdleSeconds = 1.5;
+  static constexpr double kIdleSeconds = 1.0;
   static constexpr int kMargin = cBenchSteps::kMarginMs;
 
   // The daemon at twenty times real speed, set up, the broker linked, the peer connected when
