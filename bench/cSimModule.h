@@ -40,7 +40,13 @@ class cSimModule {
   cSimModule(const cSimModule&) = delete;
   cSimModule& operator=(const cSimModule&) = delete;
 
-  const std::string& ttyPath() const { return mTtyPath; }  // slave path, for "ferryd.io.tty"
+  // For "ferryd.io.tty": a symbolic link to the slave side, which follows a reopen().
+  const std::string& ttyPath() const { return mTtyPath; }
+
+  // The module goes away: the master side is closed, so the daemon's descriptor is hung up.
+  void hangUp();
+  // A new pseudo-terminal behind the same ttyPath(), in command mode; false when none was made.
+  bool reopen();
 
   std::vector<cCommand> commands() const;  // every command line received, in order
   // Waits until n command lines containing text have been received; true when they have.
@@ -105,6 +111,7 @@ class cSimModule {
     std::string bytes;
   };
 
+  void openTerminal();  // throws std::runtime_error
   static void* serveEntry(void* self);
   void serve();
   void onBytes(const unsigned char* data, size_t n);
@@ -119,6 +126,8 @@ class cSimModule {
   void wake();
 
   std::string mTtyPath;
+  std::string mSlavePath;
+  bool mServing;
   int mMaster;
   int mSlave;
   int mWakePipe[2];

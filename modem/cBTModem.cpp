@@ -19,6 +19,7 @@ cBTModem::cBTModem(cNoDevice)
       mURCIdx(0),
       mHDLC(),
       mQuickEofWarned(false),
+      mReopenSaid(false),
       mHasSink(false),
       mFrameSink(nullptr),
       mFrameSinkContext(nullptr) {
@@ -30,6 +31,7 @@ cBTModem::cBTModem(cNoDevice)
 
 cBTModem::cBTModem(const char* ttyPath) : cBTModem(cNoDevice{}) {
   resetModule();
+  mTtyPath = ttyPath != nullptr ? ttyPath : "";
   mTtyFd = openTty(ttyPath);
   pthread_t thread;
   if (pthread_create(&thread, nullptr, readerThreadEntry, this) == 0) {
@@ -52,6 +54,11 @@ int cBTModem::openTty(const char* path) {
     return fd;
   }
   debug("%s Opened OK", path);
+  configureTty(fd, path);
+  return fd;
+}
+
+void cBTModem::configureTty(int fd, const char* path) {
   // Built from a zeroed record: every flag not named here ends up off.
   termios tio;
   memset(&tio, 0, sizeof tio);
@@ -67,7 +74,25 @@ int cBTModem::openTty(const char* path) {
   if (tcsetattr(fd, TCSANOW, &tio) != 0) {
     warn("%s: serial settings not applied err(%d)", path, errno);
   }
-  return fd;
+}
+
+// A hung-up descriptor stays hung up: the path is opened again and the new descriptor put in
+// the old one's place (same number, so the writing threads need not know). Reader thread.
+bool cBTModem::reopenTty() {
+  if (mTtyFd < 0 || mTtyPath.empty()) return false;
+  int fd = open(mTtyPath.c_str(), O_RDWR | O_NOCTTY);
+  if (fd < 0) return false;
+  configureTty(fd, mTtyPath.c_str());
+  pthread_mutex_lock(&mWriteMutex);
+  int rc = dup2(fd, mTtyFd);
+  pthread_mutex_unlock(&mWriteMutex);
+  close(fd);
+  if (rc < 0) return false;
+  mLineLen = 0;  // what came before the hang-up is not continued
+  mLineCut = false;
+  if (!mReopenSaid) info("%s reopened", mTtyPath.c_str());
+  mReopenSaid = true;
+  return true;
 }
 
 int cBTModem::write(const char* data, int len) {
@@ -81,7 +106,10 @@ int cBTModem::write(const char* data, int len) {
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else {
-      if (mTtyFd >= 0) warn("Write failed err(%d) after %d of %d bytes", errno, done, len);
+      int err = errno;
+      if (mTtyFd >= 0 && mWriteErrors.pass())
+        warn("Write failed err(%d) after %d of %d bytes%s", err, done, len,
+             mWriteErrors.held().c_str());
       break;
     }
   }

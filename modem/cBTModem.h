@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "support/cHDLC.h"
 #include "support/cLogLimit.h"
@@ -33,6 +34,9 @@ class cBTModem : public cYlog {
 
   void resetModule();
   int openTty(const char* path);
+  void configureTty(int fd, const char* path);
+  // Opens the device again after a hang-up (reader thread); true when the new one is in place.
+  bool reopenTty();
   // Writes all len bytes (after partial writes and EINTR); never interleaves with another write.
   int write(const char* data, int len);
   // Frames and writes one payload in bypass mode; drops it in command mode.
@@ -105,7 +109,10 @@ class cBTModem : public cYlog {
   int32_t mURCIdx;
   cHDLC mHDLC;
   bool mQuickEofWarned;
+  bool mReopenSaid;               // "reopened" logged since data last arrived (reader thread)
+  std::string mTtyPath;           // for reopening after a hang-up
   cLogLimit mLongLines;           // reader thread
+  cLogLimit mWriteErrors;         // under mWriteMutex
   pthread_mutex_t mPendingMutex;  // "deliver a line" versus "withdraw the command"
   pthread_mutex_t mWriteMutex;    // keeps frames and command lines whole on the wire
   pthread_mutex_t mSinkMutex;     // "deliver a frame" versus "replace the sink"

@@ -45,7 +45,8 @@ void cBTModem::readerThread() {
 }
 
 // One read: returns with data, or after 5 s without (VTIME). A device that failed or hung up
-// answers at once; the reader then waits a second between reads instead of spinning.
+// answers at once; the reader then waits a second between reads instead of spinning, and opens
+// the device again, which brings back a module that went away and came back.
 void cBTModem::receive() {
   unsigned char buffer[kReadSize];
   double start = monotonicSeconds();
@@ -53,18 +54,31 @@ void cBTModem::receive() {
   int readErrno = errno;
   if (n == 0) {
     if (monotonicSeconds() - start < 0.5) {
-      if (!mQuickEofWarned)
+      if (!mQuickEofWarned) {
         warn("Serial device reads end at once (hung up?): reading once a second");
+        onConnectionDownURC();  // the module went away: a connection it carried is gone
+      }
       mQuickEofWarned = true;
       sleep(1);
+      reopenTty();
     }
     return;
   }
   debug("Received %d bytes", static_cast<int>(n));
   if (n < 0) {
-    if (readErrno != EINTR) sleep(1);
+    if (readErrno != EINTR) {
+      if (!mQuickEofWarned) {
+        warn("Serial device read failed err(%d): reading once a second", readErrno);
+        onConnectionDownURC();
+      }
+      mQuickEofWarned = true;
+      sleep(1);
+      reopenTty();
+    }
     return;
   }
+  mQuickEofWarned = false;
+  mReopenSaid = false;
   onSerialBytes(buffer, static_cast<int>(n));
 }
 

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "bench/cBenchClock.h"
+#include "support/cLogLimit.h"
 #include "tests/link/faultTest.h"
 
 namespace {
@@ -163,6 +164,21 @@ TEST_F(SerialModuleTest, FloodOfStatusLines) {
   EXPECT_EQ(1, b.logCount("Going BT_LINK_PAIRED"));
   printf("status flood: %zu bytes\n", sent);
   expectRecovered("FloodOfStatusLines", 3);
+}
+
+// The module goes away (its end of the line closed) while the broker keeps sending: the daemon
+// says so once, does not spin, and when a module is back behind the same device path it opens it
+// again by itself and relays both ways.
+TEST_F(SerialModuleTest, HungUpThenBack) {
+  cBench& b = bringUp();
+  b.module().hangUp();
+  for (int i = 0; i < 50; ++i) b.broker().sendMessage(i, cBenchWire::payload(600, i));
+  double busy = cBenchProc::cpuOver(b.pid(), 1.0);
+  EXPECT_LE(busy, kIdleCpu) << "the reader spins on the hung-up device";
+  ASSERT_TRUE(b.module().reopen());
+  EXPECT_TRUE(b.waitForLog(b.module().ttyPath() + " reopened", 1, b.realMs(3, kMargin)));
+  EXPECT_TRUE(complained("Serial device")) << describe();
+  expectRecovered("SerialHungUpThenBack", 2 + cLogLimit::kDefaultBurst);
 }
 
 }  // namespace
