@@ -19,6 +19,7 @@ cBTModem::cBTModem(cNoDevice)
       mURCIdx(0),
       mHDLC(),
       mQuickEofWarned(false),
+      mReadErrorWarned(false),
       mReopenSaid(false),
       mHasSink(false),
       mFrameSink(nullptr),

@@ -108,7 +108,8 @@ class cBTModem : public cYlog {
   cBTCmd* mPendingCmd;  // guarded by mPendingMutex
   int32_t mURCIdx;
   cHDLC mHDLC;
-  bool mQuickEofWarned;
+  bool mQuickEofWarned;  // both said once until data arrives again
+  bool mReadErrorWarned;
   bool mReopenSaid;               // "reopened" logged since data last arrived (reader thread)
   std::string mTtyPath;           // for reopening after a hang-up
   cLogLimit mLongLines;           // reader thread

@@ -67,17 +67,18 @@ void cBTModem::receive() {
   debug("Received %d bytes", static_cast<int>(n));
   if (n < 0) {
     if (readErrno != EINTR) {
-      if (!mQuickEofWarned) {
+      if (!mReadErrorWarned) {
         warn("Serial device read failed err(%d): reading once a second", readErrno);
         onConnectionDownURC();
       }
-      mQuickEofWarned = true;
+      mReadErrorWarned = true;
       sleep(1);
       reopenTty();
     }
     return;
   }
   mQuickEofWarned = false;
+  mReadErrorWarned = false;
   mReopenSaid = false;
   onSerialBytes(buffer, static_cast<int>(n));
 }
