@@ -3,6 +3,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <memory>
+#include <new>
+#include <string>
+
 #include "io/cIO.h"
 #include "modem/cBTModem.h"
 #include "north/cLocalMsg.h"
@@ -15,6 +19,13 @@ std::atomic<cBTMsg*> sInstance{nullptr};
 const int kTickSeconds = 10;
 const int kStartupSeconds = 10;
 const uint32_t kDiscoverySeconds = 120;
+const char* const kStatsKey = "ferryd.stats.interval";
+
+int64_t monotonicSeconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec;
+}
 
 }  // namespace
 
@@ -51,8 +62,9 @@ cBTMsg::cBTMsg(cProperties* props)
       mLinkState(BT_LINK_STANDBY),
       mRequestedState(BT_LINK_STANDBY),
       mDiscoveryStart(0),
-      mPendingMsg(*this, "module to broker"),
-      mSegSize(kDefaultSegSize) {
+      mPendingMsg(*this, "module to broker", cStats::kNorth),
+      mSegSize(kDefaultSegSize),
+      mStats(readStatsInterval(), monotonicSeconds()) {
   mModem = new cBTModem(mProps->getString("ferryd.io.tty", "/dev/ttyS5"));
   mSegSize = readSegSize();
   pthread_mutex_init(&mStateMutex, nullptr);
@@ -62,8 +74,12 @@ cBTMsg::cBTMsg(cProperties* props)
   pthread_cond_init(&mStateCond, &attr);
   pthread_condattr_destroy(&attr);
   pthread_t thread;
-  pthread_create(&thread, nullptr, &cBTMsg::stateThreadEntry, this);
-  pthread_detach(thread);
+  int rc = pthread_create(&thread, nullptr, &cBTMsg::stateThreadEntry, this);
+  if (rc == 0) {
+    pthread_detach(thread);
+  } else {
+    error("Could not start the link state thread err(%d): the link state machine does not run", rc);
+  }
 }
 
 // A segment must carry at least one payload byte, and its frame must fit the modem's buffer.
@@ -73,6 +89,15 @@ int32_t cBTMsg::readSegSize() const {
   warn("%s: ferryd.io.segsize = %d is outside %d..%d, using the default %d", mProps->path().c_str(),
        value, kMinSegSize, kMaxSegSize, kDefaultSegSize);
   return kDefaultSegSize;
+}
+
+// Negative values are reported with the file and the default used; 0 turns the summary off.
+int cBTMsg::readStatsInterval() const {
+  int value = mProps->getInt(kStatsKey, kDefaultStatsInterval);
+  if (value >= 0) return value;
+  warn("%s: %s = %d is negative, using the default %d", mProps->path().c_str(), kStatsKey, value,
+       kDefaultStatsInterval);
+  return kDefaultStatsInterval;
 }
 
 // Requests only store the wanted state and wake the link state thread: no lock, no wait.
@@ -138,6 +163,12 @@ void cBTMsg::tick() {
   int32_t requested = mRequestedState.load();
   if (requested != mLinkState) enterState(requested);
   runStateTick();
+  logStats();
+}
+
+void cBTMsg::logStats() {
+  std::string line;
+  if (mStats.due(monotonicSeconds(), &line)) info("%s", line.c_str());
 }
 
 void cBTMsg::enterState(int32_t state) {
@@ -236,17 +267,31 @@ void cBTMsg::sendSouth(YMsg* msg) {
   self->relaySouth(msg);
 }
 
-// Hands the message to the module driver in serialised segments of mSegSize bytes.
+// Hands the message to the module driver in serialised segments of mSegSize bytes; the message
+// counts as relayed when every segment was written. Without memory to cut it, it is dropped.
 void cBTMsg::relaySouth(YMsg* msg) {
+  std::unique_ptr<YMsg> owned(msg);
+  try {
+    relaySegments(msg);
+  } catch (const std::bad_alloc&) {
+    cStats::add(cStats::kSouth, cStats::kOutOfMemory);
+    error("Out of memory: message of %zu bytes to the module dropped", msg->payload().size());
+  }
+}
+
+void cBTMsg::relaySegments(YMsg* msg) {
   unsigned char buffer[kMaxSegSize];  // mSegSize never exceeds it (readSegSize)
   msg->segmentMessage(mSegSize);
   msg->resetSegment();
+  bool whole = true;
   for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
     int n = seg->getMsg(buffer, static_cast<unsigned short>(mSegSize));
-    mModem->sendFrame(buffer, n);
+    whole = mModem->sendFrame(buffer, n) && whole;
     debug("BTModem sent %d bytes", n);
   }
-  delete msg;
+  if (!whole) return;
+  cStats::add(cStats::kSouth, cStats::kMessages);
+  cStats::add(cStats::kSouth, cStats::kBytes, msg->payload().size());
 }
 
 void cBTMsg::onModemFrame(const unsigned char* data, int length) {

@@ -8,6 +8,7 @@
 #include "support/YMsg.h"
 #include "support/cProperties.h"
 #include "support/cReassembler.h"
+#include "support/cStats.h"
 #include "support/cYlog.h"
 
 class cBTModem;
@@ -29,6 +30,8 @@ class cBTMsg : public cYlog {
   static constexpr int kDefaultSegSize = 256;
   static constexpr int kMinSegSize = 6;
   static constexpr int kMaxSegSize = 1021;
+  // Seconds between two summaries of the counters ("ferryd.stats.interval"; 0: none).
+  static constexpr int kDefaultStatsInterval = 600;
 
   static void create(cProperties* props);
   static void requestDiscovery();
@@ -65,7 +68,10 @@ class cBTMsg : public cYlog {
   void checkDiscoveryTimeout();
   void signalState();
   int32_t readSegSize() const;
+  int readStatsInterval() const;
+  void logStats();
   void relaySouth(YMsg* msg);
+  void relaySegments(YMsg* msg);
 
   cBTModem* mModem;
   cProperties* mProps;
@@ -74,6 +80,7 @@ class cBTMsg : public cYlog {
   int32_t mDiscoveryStart;
   cReassembler mPendingMsg;  // the partial message from the module
   int32_t mSegSize;
+  cStats mStats;  // the periodic summary, logged by the link state thread
   pthread_mutex_t mStateMutex;
   pthread_cond_t mStateCond;
 };

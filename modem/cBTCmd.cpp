@@ -7,6 +7,7 @@
 
 #include "link/cBTMsg.h"
 #include "modem/cBTCmdTable.h"
+#include "support/cStats.h"
 
 cBTCmd::cBTCmd(const char* format, ...)
     : cYlog("cBTCmd"),
@@ -76,6 +77,7 @@ bool cBTCmd::execute() {
   for (;;) {
     if (!waitReply()) {
       if (misses >= mRetries) {
+        cStats::addAtTimeout();
         debug("Timed out");
         return false;
       }
@@ -87,6 +89,7 @@ bool cBTCmd::execute() {
       return true;
     }
     if (mRetries <= 0) {
+      cStats::addAtTimeout();
       debug("Timed out");
       return false;
     }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "io/cIO.h"
+#include "support/cStats.h"
 
 cBTModem::cBTModem(cNoDevice)
     : cYlog("cBTModem"),
@@ -28,6 +29,7 @@ cBTModem::cBTModem(cNoDevice)
   pthread_mutex_init(&mPendingMutex, nullptr);
   pthread_mutex_init(&mWriteMutex, nullptr);
   pthread_mutex_init(&mSinkMutex, nullptr);
+  mHDLC.countDropsIn(cStats::kNorth);
 }
 
 cBTModem::cBTModem(const char* ttyPath) : cBTModem(cNoDevice{}) {
@@ -118,16 +120,22 @@ int cBTModem::write(const char* data, int len) {
   return (done == 0 && len > 0) ? -1 : done;
 }
 
-void cBTModem::sendFrame(const unsigned char* data, int len) {
-  if (!mBypass) return;
+bool cBTModem::sendFrame(const unsigned char* data, int len) {
+  if (!mBypass) {
+    cStats::add(cStats::kSouth, cStats::kCommandMode);
+    return false;
+  }
   if (len < 0 || len > cHDLC::kMaxPayload) {
+    cStats::add(cStats::kSouth, cStats::kInvalidUnits);
     error("Frame payload of %d bytes dropped: at most %d fit a frame", len, cHDLC::kMaxPayload);
-    return;
+    return false;
   }
   unsigned char out[kFrameBufSize];
   int outLen = 0;
   mHDLC.frameData(data, len, out, &outLen);
-  write(reinterpret_cast<const char*>(out), outLen);
+  if (write(reinterpret_cast<const char*>(out), outLen) == outLen) return true;
+  cStats::add(cStats::kSouth, cStats::kFailedWrites);
+  return false;
 }
 
 // The reader delivers under mSinkMutex, so replacing the sink waits for a delivery in progress.

@@ -39,8 +39,9 @@ class cBTModem : public cYlog {
   bool reopenTty();
   // Writes all len bytes (after partial writes and EINTR); never interleaves with another write.
   int write(const char* data, int len);
-  // Frames and writes one payload in bypass mode; drops it in command mode.
-  void sendFrame(const unsigned char* data, int len);
+  // Frames and writes one payload in bypass mode; drops it in command mode. True when the frame
+  // was written whole; every drop is counted.
+  bool sendFrame(const unsigned char* data, int len);
 
   // AT command operations, run on the link state thread.
   void disableDiscovery();
@@ -86,6 +87,7 @@ class cBTModem : public cYlog {
   void onLine(char* line, int len);
   static bool isStatusLine(const char* line);
   void parseURC(char* line);
+  void actOnURC(char** words);
   void onBypassURC();
   void onConnectionDownURC();
   void onBondOkURC();

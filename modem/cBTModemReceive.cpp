@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "link/cBTMsg.h"
 #include "modem/cBTCmd.h"
 #include "modem/cBTModem.h"
 #include "support/cArgParser.h"
+#include "support/cStats.h"
 
 namespace {
 
@@ -84,13 +87,24 @@ void cBTModem::receive() {
 }
 
 // Each part of the read goes to the mode in force; a part ends where a byte changes the mode.
+// Without memory the rest of the read is dropped, with the line being built.
 void cBTModem::onSerialBytes(const unsigned char* data, int len) {
   int done = 0;
-  while (done < len) {
-    if (mBypass) {
-      done += onBypassData(data + done, len - done);
-    } else {
-      done += onCommandData(data + done, len - done);
+  try {
+    while (done < len) {
+      if (mBypass) {
+        done += onBypassData(data + done, len - done);
+      } else {
+        done += onCommandData(data + done, len - done);
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    mLineLen = 0;
+    mLineCut = false;
+    cStats::add(cStats::kNorth, cStats::kOutOfMemory);
+    try {
+      error("Out of memory: the rest of a serial read of %d bytes dropped", len);
+    } catch (const std::bad_alloc&) {
     }
   }
 }
@@ -159,31 +173,32 @@ bool cBTModem::isStatusLine(const char* line) {
 }
 
 void cBTModem::parseURC(char* line) {
-  char** words = cArgParser::parseList(line, ' ', ' ');
+  char** words = nullptr;
+  try {
+    words = cArgParser::parseList(line, ' ', ' ');
+  } catch (const std::bad_alloc&) {
+    cStats::add(cStats::kNorth, cStats::kOutOfMemory);
+    error("Out of memory: line \"%s\" dropped", line);
+    return;
+  }
+  std::unique_ptr<char*[]> owned(words);
+  actOnURC(words);
+}
+
+void cBTModem::actOnURC(char** words) {
   if (cArgParser::argCnt(words) < 2) {
     debug("Not enough args for a URC");
-    delete[] words;
     return;
   }
-  if (strcmp(words[0], "AT-AB") != 0) {
-    delete[] words;
-    return;
-  }
+  if (strcmp(words[0], "AT-AB") != 0) return;
   debug("Definitely URC");
-  const cURC* urc = nullptr;
   for (const cURC& u : kURCs) {
-    if (strcmp(words[1], u.keyword) == 0) {
-      urc = &u;
-      break;
-    }
+    if (strcmp(words[1], u.keyword) != 0) continue;
+    debug("%s", u.logLine);
+    if (u.action != nullptr) (this->*u.action)();
+    return;
   }
-  if (urc == nullptr) {
-    debug("Unknown URC %s", words[1]);
-  } else {
-    debug("%s", urc->logLine);
-    if (urc->action != nullptr) (this->*urc->action)();
-  }
-  delete[] words;
+  debug("Unknown URC %s", words[1]);
 }
 
 // Bytes after this line's LF are unframed; nothing of the text mode is kept.

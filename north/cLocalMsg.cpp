@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "link/cBTMsg.h"
 
@@ -37,11 +39,18 @@ void cLocalMsg::create(cProperties* props) {
 }
 
 cLocalMsg::cLocalMsg(cProperties* props)
-    : cYlog("cLocalMsg"), mProps(props), mSocket(-1), mPendingMsg(*this, "broker to module") {
+    : cYlog("cLocalMsg"),
+      mProps(props),
+      mSocket(-1),
+      mPendingMsg(*this, "broker to module", cStats::kSouth) {
   mSocket = socket(AF_INET, SOCK_DGRAM, 0);
   pthread_t thread;
-  pthread_create(&thread, nullptr, &cLocalMsg::northThreadEntry, this);
-  pthread_detach(thread);
+  int rc = pthread_create(&thread, nullptr, &cLocalMsg::northThreadEntry, this);
+  if (rc == 0) {
+    pthread_detach(thread);
+  } else {
+    error("Could not start the north thread err(%d): nothing is read from the broker", rc);
+  }
 }
 
 void* cLocalMsg::northThreadEntry(void* self) {
@@ -89,7 +98,12 @@ void cLocalMsg::readLoop() {
     if (n >= 0) {
       failures = 0;
       debug("Received %d bytes from server", static_cast<int>(n));
-      onBrokerData(buffer, static_cast<int>(n));
+      try {
+        onBrokerData(buffer, static_cast<int>(n));
+      } catch (const std::bad_alloc&) {
+        cStats::add(cStats::kSouth, cStats::kOutOfMemory);
+        error("Out of memory: datagram of %d bytes from the broker dropped", static_cast<int>(n));
+      }
       continue;
     }
     if (err == EINTR) continue;
@@ -115,20 +129,37 @@ void cLocalMsg::sendNorth(YMsg* msg) {
 }
 
 // Runs on the modem reader thread; the north thread may be blocked reading the same socket.
+// Without memory to cut the message it is dropped.
 void cLocalMsg::relayNorth(YMsg* msg) {
+  std::unique_ptr<YMsg> owned(msg);
+  try {
+    sendSegments(msg);
+  } catch (const std::bad_alloc&) {
+    cStats::add(cStats::kNorth, cStats::kOutOfMemory);
+    error("Out of memory: message of %zu bytes to the broker dropped", msg->payload().size());
+  }
+}
+
+// The message counts as relayed when every datagram was sent.
+void cLocalMsg::sendSegments(YMsg* msg) {
   unsigned char buffer[kMaxDatagram];
   msg->segmentMessage(kMaxDatagram);
   msg->resetSegment();
+  bool whole = true;
   for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
     int n = seg->getMsg(buffer, kMaxDatagram);
     ssize_t r = send(mSocket, buffer, static_cast<size_t>(n), 0);
     int err = errno;
     if (r < 0) {
+      whole = false;
+      cStats::add(cStats::kNorth, cStats::kFailedWrites);
       if (mTxErrors.pass())
         error("North Tx Error %d err(%d)%s", static_cast<int>(r), err, mTxErrors.held().c_str());
     } else {
       debug("North sent %d bytes", static_cast<int>(r));
     }
   }
-  delete msg;
+  if (!whole) return;
+  cStats::add(cStats::kNorth, cStats::kMessages);
+  cStats::add(cStats::kNorth, cStats::kBytes, msg->payload().size());
 }

@@ -27,6 +27,7 @@ class cLocalMsg : public cYlog {
   void readLoop();
   void onBrokerData(const unsigned char* data, int length);
   void relayNorth(YMsg* msg);
+  void sendSegments(YMsg* msg);
 
   cProperties* mProps;
   int mSocket;

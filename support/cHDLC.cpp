@@ -38,7 +38,7 @@ void putEscaped(unsigned char b, unsigned char* out, int& n) {
 
 }  // namespace
 
-cHDLC::cHDLC() : mState(kHunt), mLength(0), mBuf{}, mDropped(0) {}
+cHDLC::cHDLC() : mState(kHunt), mLength(0), mBuf{}, mDropped{}, mCounted(-1) {}
 
 unsigned short cHDLC::fcs16(const unsigned char* data, int length, unsigned short fcs) {
   for (int i = 0; i < length; ++i) fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ data[i]) & 0xFF];
@@ -63,8 +63,11 @@ void cHDLC::frameData(const unsigned char* data, int length, unsigned char* out,
   *outLength = n;
 }
 
-void cHDLC::drop() {
-  mDropped.fetch_add(1, std::memory_order_relaxed);
+void cHDLC::drop(DropReason reason) {
+  static const cStats::Counter kCounters[kReasons] = {cStats::kBadFcs, cStats::kOversizeFrames,
+                                                      cStats::kAbortedFrames};
+  mDropped[reason].fetch_add(1, std::memory_order_relaxed);
+  if (mCounted >= 0) cStats::add(static_cast<cStats::Dir>(mCounted), kCounters[reason]);
   mLength = 0;
 }
 
@@ -78,12 +81,12 @@ int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
       return 0;
     }
     if (was == kEscaped) {  // abort sequence
-      drop();
+      drop(kAborted);
       return 0;
     }
     if (mLength == 0) return 0;  // flag after flag
     if (mLength < kFcsSize || fcs16(mBuf, mLength) != kGoodResidual) {
-      drop();
+      drop(kBadFcs);
       return 0;
     }
     int payload = mLength - kFcsSize;
@@ -108,7 +111,7 @@ int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
       break;
   }
   if (mLength >= kMaxPayload + kFcsSize) {
-    drop();
+    drop(kOversize);
     mState = kDiscard;
     return 0;
   }

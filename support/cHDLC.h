@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "support/cStats.h"
+
 // Async HDLC-like framing (RFC 1662): 0x7E, escaped(payload, FCS-16 low byte first), 0x7E.
 // 0x7E, 0x7D and 0x41 ('A') are escaped as 0x7D, byte ^ 0x20, so the text "AT-AB" never occurs
 // inside a framed stream. Encoding keeps no state: frameData may run on one thread while another
@@ -19,19 +21,28 @@ class cHDLC {
   void frameData(const unsigned char* data, int length, unsigned char* out, int* outLength) const;
   // Feeds one received byte; returns 1 when it completes a good frame, whose payload (at most
   // kMaxPayload bytes) is then in out and its length in *outLength. Bad frames (wrong FCS, too
-  // long, aborted) are dropped and counted.
+  // long, aborted) are dropped and counted by reason.
   int unFrameByte(unsigned char byte, unsigned char* out, int* outLength);
 
-  unsigned droppedFrames() const { return mDropped.load(std::memory_order_relaxed); }
+  enum DropReason { kBadFcs, kOversize, kAborted, kReasons };
+  unsigned dropped(DropReason reason) const {
+    return mDropped[reason].load(std::memory_order_relaxed);
+  }
+  unsigned droppedFrames() const {
+    return dropped(kBadFcs) + dropped(kOversize) + dropped(kAborted);
+  }
+  // Also counts this decoder's drops in cStats under dir.
+  void countDropsIn(cStats::Dir dir) { mCounted = dir; }
 
   static unsigned short fcs16(const unsigned char* data, int length, unsigned short fcs = 0xFFFF);
 
  private:
   enum State { kHunt, kInFrame, kEscaped, kDiscard };
-  void drop();
+  void drop(DropReason reason);
 
   State mState;
   int mLength;
   unsigned char mBuf[kMaxPayload + 2];  // payload and FCS
-  std::atomic<unsigned> mDropped;
+  std::atomic<unsigned> mDropped[kReasons];
+  int mCounted;  // a cStats::Dir, or -1
 };

@@ -97,8 +97,8 @@ int cProperties::getInt(const char* key, int defaultValue) const {
   long value = std::strtol(text, &end, 10);
   bool whole = end != text && *end == '\0';
   if (!whole || errno == ERANGE || value < INT_MIN || value > INT_MAX) {
-    warn("Key %s: value \"%s\" is not a whole decimal int, using default %d", key, text,
-         defaultValue);
+    warn("%s%sKey %s: value \"%s\" is not a whole decimal int, using default %d", mPath.c_str(),
+         mPath.empty() ? "" : ": ", key, text, defaultValue);
     return defaultValue;
   }
   return static_cast<int>(value);

@@ -1,68 +1,97 @@
 #include "support/cReassembler.h"
 
 #include <cstdio>
+#include <memory>
+#include <new>
 
 cReassembler::cReassembler(const cYlog& log, const char* direction)
     : mLog(log),
       mDirection(direction ? direction : ""),
+      mCounted(-1),
       mPendingMsg(nullptr),
       mNextIndex(0),
       mLimit(60, kWarningsPerMinute) {}
+
+cReassembler::cReassembler(const cYlog& log, const char* direction, cStats::Dir counted)
+    : cReassembler(log, direction) {
+  mCounted = counted;
+}
 
 cReassembler::~cReassembler() {
   delete mPendingMsg;
 }
 
-void cReassembler::report(const char* what) {
-  if (mLimit.pass()) mLog.warn("From %s: %s%s", mDirection, what, mLimit.held().c_str());
+void cReassembler::count(cStats::Counter counter) const {
+  if (mCounted >= 0) cStats::add(static_cast<cStats::Dir>(mCounted), counter);
 }
 
 void cReassembler::dropPending(const char* why) {
-  char what[160];
-  snprintf(what, sizeof what, "partial message %d dropped after %d segments: %s",
-           mPendingMsg->getMsgId(), mNextIndex, why);
-  report(what);
+  if (mLimit.pass())
+    mLog.warn("From %s: partial message %d dropped after %d segments: %s%s", mDirection,
+              mPendingMsg->getMsgId(), mNextIndex, why, mLimit.held().c_str());
   delete mPendingMsg;
   mPendingMsg = nullptr;
   mNextIndex = 0;
 }
 
+// Running out of memory drops the unit (and a partial message it was being added to); the
+// reassembler stays usable.
 YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
-  YMsg* seg = nullptr;
-  if (length >= 0 && length <= 0xFFFF)
-    seg = YMsg::parseMsg(data, static_cast<unsigned short>(length));
-  if (seg == nullptr) {
-    char what[64];
-    snprintf(what, sizeof what, "invalid segment of %d bytes dropped", length);
-    report(what);
+  try {
+    YMsg* seg = nullptr;
+    if (length >= 0 && length <= 0xFFFF)
+      seg = YMsg::parseMsg(data, static_cast<unsigned short>(length));
+    if (seg == nullptr) {
+      count(cStats::kInvalidUnits);
+      if (mLimit.pass())
+        mLog.warn("From %s: invalid segment of %d bytes dropped%s", mDirection, length,
+                  mLimit.held().c_str());
+      return nullptr;
+    }
+    return take(seg);
+  } catch (const std::bad_alloc&) {
+    count(cStats::kOutOfMemory);
+    delete mPendingMsg;
+    mPendingMsg = nullptr;
+    mNextIndex = 0;
+    mLog.error("From %s: out of memory, unit of %d bytes dropped", mDirection, length);
     return nullptr;
   }
+}
+
+YMsg* cReassembler::take(YMsg* seg) {
+  std::unique_ptr<YMsg> owned(seg);
   int id = seg->getMsgId();
   int index = seg->getSegIndex();
 
   if (index == 0) {
-    if (mPendingMsg != nullptr) dropPending("a new message started");
-    if (seg->isLastSegment()) return seg;
-    mPendingMsg = seg;
+    if (mPendingMsg != nullptr) {
+      count(cStats::kStalePartials);
+      dropPending("a new message started");
+    }
+    if (seg->isLastSegment()) return owned.release();
+    mPendingMsg = owned.release();
     mNextIndex = 1;
     return nullptr;
   }
 
   if (mPendingMsg == nullptr) {
-    char what[96];
-    snprintf(what, sizeof what,
-             "segment %d of message %d dropped: the start of its message was lost", index, id);
-    report(what);
+    count(cStats::kLostStarts);
+    if (mLimit.pass())
+      mLog.warn("From %s: segment %d of message %d dropped: the start of its message was lost%s",
+                mDirection, index, id, mLimit.held().c_str());
   } else if (id != mPendingMsg->getMsgId()) {
-    char what[96];
-    snprintf(what, sizeof what, "segment %d of message %d dropped: message %d is being collected",
-             index, id, mPendingMsg->getMsgId());
-    report(what);
+    count(cStats::kLostStarts);
+    if (mLimit.pass())
+      mLog.warn("From %s: segment %d of message %d dropped: message %d is being collected%s",
+                mDirection, index, id, mPendingMsg->getMsgId(), mLimit.held().c_str());
   } else if (index != mNextIndex) {
+    count(cStats::kOutOfOrder);
     char why[64];
     snprintf(why, sizeof why, "segment %d arrived, segment %d was expected", index, mNextIndex);
     dropPending(why);
   } else if (!mPendingMsg->addSegment(seg)) {
+    count(cStats::kOversize);
     dropPending("the message would exceed 65535 bytes");
   } else {
     ++mNextIndex;
@@ -70,10 +99,8 @@ YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
       YMsg* whole = mPendingMsg;
       mPendingMsg = nullptr;
       mNextIndex = 0;
-      delete seg;
       return whole;
     }
   }
-  delete seg;
   return nullptr;
 }

@@ -2,22 +2,26 @@
 
 #include "support/YMsg.h"
 #include "support/cLogLimit.h"
+#include "support/cStats.h"
 #include "support/cYlog.h"
 
 // Puts messages back together from segments, one partial message at a time. Serves both
 // directions (broker to module, module to broker); each direction owns one instance and uses it
 // from one thread only. Log lines go to the owner's logger and name the direction: "broker to
 // module" gives warnings such as "From broker to module: invalid segment of 3 bytes dropped".
+// Every drop is counted in cStats under the direction given (none without one).
 class cReassembler {
  public:
   cReassembler(const cYlog& log, const char* direction);
+  cReassembler(const cYlog& log, const char* direction, cStats::Dir counted);
   ~cReassembler();
   cReassembler(const cReassembler&) = delete;
   cReassembler& operator=(const cReassembler&) = delete;
 
   // Feeds one received unit (a datagram or a frame). Returns a complete message, owned by the
   // caller, or null while nothing is complete. Invalid units are dropped with a warning (at most
-  // kWarningsPerMinute a minute; the rest are counted in the next one).
+  // kWarningsPerMinute a minute; the next one says how many were held back); a unit that cannot
+  // be handled for lack of memory is dropped with an error line.
   YMsg* onUnit(const unsigned char* data, int length);
 
   bool hasPending() const { return mPendingMsg != nullptr; }
@@ -25,11 +29,13 @@ class cReassembler {
   static constexpr int kWarningsPerMinute = 10;
 
  private:
+  YMsg* take(YMsg* seg);
   void dropPending(const char* why);
-  void report(const char* what);
+  void count(cStats::Counter counter) const;
 
   const cYlog& mLog;
   const char* mDirection;
+  int mCounted;  // a cStats::Dir, or -1
   YMsg* mPendingMsg;
   int mNextIndex;
   cLogLimit mLimit;

@@ -128,6 +128,7 @@ TEST(Config, MalformedLinesAndBadIntegersAreReported) {
     ASSERT_EQ(1u, lines.size()) << b.key;
     EXPECT_EQ("WARN", lines[0].level);
     EXPECT_NE(std::string::npos, lines[0].message.find("using default 256"));
+    EXPECT_EQ(0u, lines[0].message.find(path + ": Key ")) << lines[0].message;
   }
   EXPECT_EQ(-2147483647 - 1, props.getInt("x", -2147483647 - 1));
 }

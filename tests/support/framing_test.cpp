@@ -131,13 +131,34 @@ TEST(HdlcFraming, BadFramesAreDroppedAndCountedThenDecodingGoesOn) {
   Bytes tooShort = {0x7E, 0x33, 0x7E};
 
   // Each bad frame's closing flag (for the abort: its 0x7E) opens the good frame that follows.
+  // Drops are counted by reason; a frame too short for its check sequence has a bad one.
+  struct {
+    const Bytes& bad;
+    cHDLC::DropReason reason;
+  } rows[] = {{badFcs, cHDLC::kBadFcs},
+              {oversize, cHDLC::kOversize},
+              {aborted, cHDLC::kAborted},
+              {tooShort, cHDLC::kBadFcs}};
   size_t drops = 0;
-  for (const Bytes& bad : {badFcs, oversize, aborted, tooShort}) {
-    std::vector<Bytes> got = feed(h, concat({bad, Bytes(fg.begin() + 1, fg.end())}));
+  unsigned byReason[cHDLC::kReasons] = {};
+  for (const auto& row : rows) {
+    std::vector<Bytes> got = feed(h, concat({row.bad, Bytes(fg.begin() + 1, fg.end())}));
     ASSERT_EQ(1u, got.size());
     EXPECT_EQ(good, got[0]);
     EXPECT_EQ(++drops, h.droppedFrames());
+    ++byReason[row.reason];
+    for (int r = 0; r < cHDLC::kReasons; ++r) {
+      EXPECT_EQ(byReason[r], h.dropped(static_cast<cHDLC::DropReason>(r))) << r;
+    }
   }
+  // Only a decoder that asks for it counts in the daemon's counters.
+  EXPECT_EQ(0u, cStats::get(cStats::kNorth, cStats::kBadFcs));
+  cHDLC counted;
+  counted.countDropsIn(cStats::kNorth);
+  feed(counted, concat({badFcs, oversize, aborted}));
+  EXPECT_EQ(1u, cStats::get(cStats::kNorth, cStats::kBadFcs));
+  EXPECT_EQ(1u, cStats::get(cStats::kNorth, cStats::kOversizeFrames));
+  EXPECT_EQ(1u, cStats::get(cStats::kNorth, cStats::kAbortedFrames));
 }
 
 TEST(HdlcFraming, ResetAndEncodingLeaveDecodingAlone) {

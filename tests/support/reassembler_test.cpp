@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/cReassembler.h"
+#include "support/cStats.h"
 #include "tests/common/cLogCapture.h"
 
 namespace {
@@ -149,6 +150,43 @@ TEST_F(Reassembler, DestructionReleasesAPendingMessage) {
   EXPECT_EQ(nullptr, r->onUnit(u.data(), static_cast<int>(u.size())));
   EXPECT_TRUE(r->hasPending());
   r.reset();  // ASan reports the partial message if it leaks
+}
+
+// Every drop moves its own counter of the direction given, and no other; a reassembler made
+// without a direction moves none.
+TEST_F(Reassembler, EveryDropIsCountedUnderItsReason) {
+  struct {
+    std::vector<Bytes> units;
+    cStats::Counter counter;
+  } rows[] = {
+      {{Bytes{0x83, 0}}, cStats::kInvalidUnits},
+      {{unit(1, 0, false, {1}), unit(2, 0, true, {2})}, cStats::kStalePartials},
+      {{unit(3, 1, true, {1})}, cStats::kLostStarts},
+      {{unit(4, 0, false, {1}), unit(5, 1, true, {2}), unit(4, 1, true, {3})}, cStats::kLostStarts},
+      {{unit(6, 0, false, {1}), unit(6, 2, true, {2})}, cStats::kOutOfOrder},
+      {{unit(7, 0, false, Bytes(65530, 1)), unit(7, 1, true, Bytes(6, 1))}, cStats::kOversize},
+  };
+  auto snapshot = [] {
+    std::vector<uint64_t> v;
+    for (int d = 0; d < cStats::kDirs; ++d) {
+      for (int c = 0; c < cStats::kCounters; ++c) {
+        v.push_back(cStats::get(static_cast<cStats::Dir>(d), static_cast<cStats::Counter>(c)));
+      }
+    }
+    return v;
+  };
+  for (const auto& row : rows) {
+    for (bool counted : {true, false}) {
+      cReassembler r(mOwner, "module", cStats::kNorth);
+      cReassembler plain(mOwner, "module");
+      std::vector<uint64_t> expected = snapshot();
+      if (counted) ++expected[cStats::kCounters * cStats::kNorth + row.counter];
+      for (const Bytes& u : row.units) {
+        delete (counted ? r : plain).onUnit(u.data(), static_cast<int>(u.size()));
+      }
+      EXPECT_EQ(expected, snapshot()) << "counter " << row.counter;
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,133 @@
+// Running out of memory on the reader and north paths drops the unit of work in hand and counts
+// it; nothing leaks (ASan builds check) and the next unit is handled normally. Each case makes
+// the 1st, 2nd, ... allocation of the unit fail until the unit needs no more. Logging is off:
+// log4cpp ends the process when an allocation fails inside it, whatever its caller does.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <functional>
+#include <log4cpp/Category.hh>
+#include <log4cpp/Priority.hh>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/cBTMsg.h"
+#include "modem/cBTModem.h"
+#include "north/cLocalMsg.h"
+#include "support/cProperties.h"
+#include "support/cReassembler.h"
+#include "tests/common/cFailingNew.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes unit(int id, int index, bool last, size_t n) {
+  Bytes u(5 + n, static_cast<unsigned char>(index + 1));
+  u[0] = static_cast<unsigned char>(id | (last ? 0x80 : 0));
+  u[1] = static_cast<unsigned char>(index);
+  u[2] = 0;
+  u[3] = static_cast<unsigned char>(n & 0xFF);
+  u[4] = static_cast<unsigned char>(n >> 8);
+  return u;
+}
+
+// Runs work(n), which arms cFailingNew::failNth(n) before the step under test, for n = 1, 2, ...
+// until work completes without a failure; after each run, check() must find everything sound.
+void everyAllocationFails(const std::function<void(long)>& work,
+                          const std::function<void(long)>& check) {
+  for (long n = 1; n < 10000; ++n) {
+    work(n);
+    bool failed = !cFailingNew::armed();
+    cFailingNew::failNth(0);
+    check(n);
+    if (!failed) return;
+  }
+  FAIL() << "the work never completed";
+}
+
+uint64_t outOfMemory(cStats::Dir dir) {
+  return cStats::get(dir, cStats::kOutOfMemory);
+}
+
+class OutOfMemory : public ::testing::Test {
+ protected:
+  OutOfMemory() { log4cpp::Category::getRoot().setPriority(log4cpp::Priority::FATAL); }
+};
+
+TEST_F(OutOfMemory, ReassemblyDropsTheUnitAndGoesOn) {
+  cYlog owner("cBTMsg");
+  cReassembler r(owner, "module to broker", cStats::kNorth);
+  Bytes first = unit(3, 0, false, 300), last = unit(3, 1, true, 200);
+  everyAllocationFails(
+      [&](long n) {
+        cFailingNew::failNth(n);
+        delete r.onUnit(first.data(), static_cast<int>(first.size()));
+        delete r.onUnit(last.data(), static_cast<int>(last.size()));
+      },
+      [&](long n) {
+        std::unique_ptr<YMsg> a(r.onUnit(first.data(), static_cast<int>(first.size())));
+        std::unique_ptr<YMsg> b(r.onUnit(last.data(), static_cast<int>(last.size())));
+        ASSERT_TRUE(b) << n;
+        EXPECT_EQ(500u, b->payload().size()) << n;
+      });
+  EXPECT_GT(outOfMemory(cStats::kNorth), 0u);
+}
+
+TEST_F(OutOfMemory, SerialReadIsDroppedAndTheNextLineParsed) {
+  cBTModem modem{cBTModem::cNoDevice{}};
+  const std::string enter = "AT-AB -BypassMode-\r\n", leave = "AT-AB -CommandMode-\r\n";
+  auto feed = [&](const std::string& bytes) {
+    modem.onSerialBytes(reinterpret_cast<const unsigned char*>(bytes.data()),
+                        static_cast<int>(bytes.size()));
+  };
+  everyAllocationFails(
+      [&](long n) {
+        cFailingNew::failNth(n);
+        feed(enter);
+      },
+      [&](long n) {
+        if (modem.inBypass()) feed(leave);
+        feed(enter);
+        EXPECT_TRUE(modem.inBypass()) << n;
+        feed(leave);
+        EXPECT_FALSE(modem.inBypass()) << n;
+      });
+  EXPECT_GT(outOfMemory(cStats::kNorth), 0u);
+}
+
+std::string configFile() {
+  char path[] = "/tmp/ferryd-oom-XXXXXX";
+  int fd = mkstemp(path);
+  std::string text =
+      "zam.broker.host = 127.0.0.1\nzam.broker.port = 9\nferryd.io.tty = /nonexistent/tty\n";
+  EXPECT_EQ(static_cast<ssize_t>(text.size()), write(fd, text.data(), text.size()));
+  close(fd);
+  return path;
+}
+
+// A whole message relayed in either direction while memory runs out is dropped, not leaked.
+TEST_F(OutOfMemory, RelayedMessagesAreDroppedWhole) {
+  std::string path = configFile();
+  static cProperties props;
+  props.load(path.c_str());
+  unlink(path.c_str());
+  cLocalMsg::create(&props);
+  cBTMsg::create(&props);
+  std::vector<uint8_t> payload(3000, 0x42);
+  for (auto send : {&cLocalMsg::sendNorth, &cBTMsg::sendSouth}) {
+    everyAllocationFails(
+        [&](long n) {
+          YMsg* msg = YMsg::create(1, payload.data(), payload.size());
+          cFailingNew::failNth(n);
+          send(msg);
+        },
+        [](long) {});
+  }
+  EXPECT_GT(outOfMemory(cStats::kNorth), 0u);
+  EXPECT_GT(outOfMemory(cStats::kSouth), 0u);
+}
+
+}  // namespace
