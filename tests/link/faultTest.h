@@ -90,6 +90,32 @@ class cFaultTest : public cBenchTest {
            relayed ? "yes" : "no");
   }
 
+  // The daemon's periodic summary: the value of a counter of a direction ("south", "north") in
+  // the last "Counters:" line (since mark() when sinceMark); -1 when there is none.
+  long counter(const std::string& direction, const std::string& name, bool sinceMark = true) {
+    std::string line = lastCounters(sinceMark ? mFrom : 0);
+    size_t at = line.find(direction + " ");
+    if (at == std::string::npos) return -1;
+    at = line.find(" " + name + "=", at);
+    if (at == std::string::npos) return -1;
+    return std::stol(line.substr(at + name.size() + 2));
+  }
+  std::string lastCounters(size_t from) {
+    std::vector<cBenchLog::cLine> lines = bench().log().lines();
+    for (size_t i = lines.size(); i-- > from;)
+      if (lines[i].message.compare(0, 9, "Counters:") == 0) return lines[i].message;
+    return "";
+  }
+  // Waits up to two summary intervals of 10 daemon seconds for the counter to pass above.
+  bool waitCounter(const std::string& direction, const std::string& name, long above) {
+    double end = cBench::now() + bench().realMs(25, kMargin) / 1000.0;
+    while (cBench::now() < end) {
+      if (counter(direction, name) > above) return true;
+      usleep(50 * 1000);
+    }
+    return false;
+  }
+
   std::string describe() {
     std::string out;
     for (const auto& c : complaints())

@@ -18,7 +18,8 @@ struct cNoise {
   const char* name;
   bool bypass;
   cBytes (*chunk)(std::mt19937& rng);
-  int maxLines;  // complaints allowed
+  int maxLines;         // complaints allowed
+  const char* counter;  // the drop counter of the module-to-broker direction it raises, or null
 };
 
 cBytes randomBytes(std::mt19937& rng, size_t n, bool lineEnds) {
@@ -47,32 +48,32 @@ cBytes badFcsFrame(std::mt19937& rng) {
 // clang-format off
 const cNoise kNoises[] = {
   {"CommandModeNoLineEndNuls", false,
-   [](std::mt19937& rng) { return randomBytes(rng, 64 * 1024, false); }, 3},
+   [](std::mt19937& rng) { return randomBytes(rng, 64 * 1024, false); }, 3, nullptr},
   {"CommandModeRandomBytes", false,
-   [](std::mt19937& rng) { return randomBytes(rng, 64 * 1024, true); }, 10},
+   [](std::mt19937& rng) { return randomBytes(rng, 64 * 1024, true); }, 10, nullptr},
   {"BypassRandomBytes", true,
-   [](std::mt19937& rng) { return randomBytes(rng, 64 * 1024, true); }, 10},
+   [](std::mt19937& rng) { return randomBytes(rng, 64 * 1024, true); }, 10, "bad-fcs"},
   {"BypassFlagStorm", true,
-   [](std::mt19937&) { return cBytes(64 * 1024, '\x7E'); }, 3},
+   [](std::mt19937&) { return cBytes(64 * 1024, '\x7E'); }, 3, nullptr},
   {"BypassAborts", true,
    [](std::mt19937& rng) {
      cBytes out;
      while (out.size() < 64 * 1024) out += "\x7E" + randomBytes(rng, rng() % 600, true) + "\x7D\x7E";
      return out;
-   }, 10},
+   }, 10, "aborted-frame"},
   {"BypassBadFcs", true,
    [](std::mt19937& rng) {
      cBytes out;
      while (out.size() < 64 * 1024) out += badFcsFrame(rng);
      return out;
-   }, 3},
+   }, 3, "bad-fcs"},
   {"BypassFramesOver1024Bytes", true,
    [](std::mt19937& rng) {
      cBytes out;
      while (out.size() < 64 * 1024)
        out += frameOf(cBenchWire::segment(6, 0, true, cBenchWire::payload(1020 + rng() % 3000, 2)));
      return out;
-   }, 3},
+   }, 3, "oversize-frame"},
 };
 // clang-format on
 
@@ -80,7 +81,9 @@ class SerialNoiseTest : public cFaultTest {
  protected:
   // Each noise of the mode in turn on one daemon, every one followed by the checks.
   void runNoises(bool bypass) {
-    cBench& b = bringUp({}, bypass);
+    cBenchOptions o;
+    o.keys.push_back({"ferryd.stats.interval", "10"});  // a summary every half second at x20
+    cBench& b = bringUp(o, bypass);
     if (HasFatalFailure()) return;
     std::mt19937 rng(11);
     for (const cNoise& n : kNoises) {
@@ -91,6 +94,7 @@ class SerialNoiseTest : public cFaultTest {
       }
       mark();
       const int bails = b.logCount("Probably need to bail now");
+      const long before = n.counter ? std::max(0L, counter("north", n.counter, false)) : 0;
       size_t sent = 0;
       if (!bypass) {  // a megabyte without a line end first
         for (int i = 0; i < 16; ++i, sent += 64 * 1024) b.module().sendRaw(n.chunk(rng));
@@ -107,7 +111,10 @@ class SerialNoiseTest : public cFaultTest {
       b.module().sendRaw(bypass ? "\x7E" : "\r\n");  // the noise is over
       b.module().waitDrained(5000);
       EXPECT_EQ(bails, b.logCount("Probably need to bail now"));  // the daemon kept its mode
-      printf("%s: %zu bytes of noise\n", n.name, sent);
+      if (n.counter != nullptr) {
+        EXPECT_TRUE(waitCounter("north", n.counter, before)) << "no drops counted as " << n.counter;
+      }
+      printf("%s: %zu bytes of noise; %s\n", n.name, sent, lastCounters(mFrom).c_str());
       expectRecovered(n.name, n.maxLines);
     }
   }
