@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -27,17 +28,19 @@ YMsg* YMsg::parseMsg(const void* data, unsigned short length) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   size_t n = bytes[3] | (bytes[4] << 8);
   if (length != kHeaderSize + n) return nullptr;
-  auto* msg = new YMsg(bytes[0] & kIdMask, bytes[1] | (bytes[2] << 8), (bytes[0] & kLastBit) != 0);
+  // Owned until the payload is in: running out of memory there does not leak the message.
+  std::unique_ptr<YMsg> msg(
+      new YMsg(bytes[0] & kIdMask, bytes[1] | (bytes[2] << 8), (bytes[0] & kLastBit) != 0));
   msg->mPayload.assign(bytes + kHeaderSize, bytes + kHeaderSize + n);
-  return msg;
+  return msg.release();
 }
 
 YMsg* YMsg::create(int id, const void* payload, size_t length) {
   if (length > kMaxPayload || (payload == nullptr && length > 0)) return nullptr;
-  auto* msg = new YMsg(id, 0, true);
+  std::unique_ptr<YMsg> msg(new YMsg(id, 0, true));
   const auto* bytes = static_cast<const uint8_t*>(payload);
   if (length > 0) msg->mPayload.assign(bytes, bytes + length);
-  return msg;
+  return msg.release();
 }
 
 void YMsg::clearSegments() {
@@ -55,9 +58,10 @@ bool YMsg::segmentMessage(int maxBytes) {
   do {
     size_t n = std::min(chunk, mPayload.size() - offset);
     bool last = offset + n == mPayload.size();
-    auto* seg = new YMsg(mId, index++, last);
+    std::unique_ptr<YMsg> seg(new YMsg(mId, index++, last));
     seg->mPayload.assign(mPayload.begin() + offset, mPayload.begin() + offset + n);
-    mSegments.push_back(seg);
+    mSegments.push_back(seg.get());
+    seg.release();
     offset += n;
   } while (offset < mPayload.size());
   return true;
