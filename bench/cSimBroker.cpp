@@ -104,7 +104,8 @@ void cSimBroker::onDatagram(const uint8_t* data, size_t length, const sockaddr_i
     sink = mSink;
     double now = benchNow();
     if (!sink) mDatagrams.push_back({now, std::vector<uint8_t>(data, data + length)});
-    if (complete != nullptr && !sink) mMessages.push_back({now, complete->getMsgId(), complete->payload()});
+    if (complete != nullptr && !sink)
+      mMessages.push_back({now, complete->getMsgId(), complete->payload()});
     mPeer = from;
     mHavePeer = true;
   }

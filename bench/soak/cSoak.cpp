@@ -90,8 +90,8 @@ cSoakResult cSoak::run() {
   bench.broker().setMessageSink(
       [&](int id, const std::vector<uint8_t>& p) { north.onMessage(id, p); });
   // At INFO the daemon does not log the end of its set-up: the name command is the last step.
-  if (!bench.start() ||
-      !bench.module().waitForCommand("DefaultLocalName", bench.realMs(15, cBenchSteps::kMarginMs))) {
+  if (!bench.start() || !bench.module().waitForCommand("DefaultLocalName",
+                                                       bench.realMs(15, cBenchSteps::kMarginMs))) {
     r.failure = "the daemon did not set the module up:\n" + bench.daemonOutput();
     return r;
   }
@@ -107,9 +107,8 @@ cSoakResult cSoak::run() {
   double start = benchNow();
   const cSoakOptions& o = mOptions;
   std::thread toPeer([&] {
-    sendAll(o, 0, &south, [&](int id, const std::vector<uint8_t>& m) {
-      bench.broker().sendMessage(id, m);
-    });
+    sendAll(o, 0, &south,
+            [&](int id, const std::vector<uint8_t>& m) { bench.broker().sendMessage(id, m); });
   });
   std::thread toBroker([&] {
     sendAll(o, 1, &north, [&](int id, const std::vector<uint8_t>& m) {

@@ -7,11 +7,11 @@
 // Relays many messages both ways at once through the real daemon in bypass mode and checks
 // each one at the far end: the broker sends to the peer while the peer sends to the broker.
 struct cSoakOptions {
-  long count = 100000;   // messages each way
-  uint32_t seed = 1;     // sizes and contents follow from it
-  int maxSize = 10000;   // sizes are 1..maxSize bytes
-  double speed = 1;      // the daemon's clock speed (libfaketime), 1: real time
-  int peerSegSize = 1000;      // segments the peer sends (the daemon's own size stays 256)
+  long count = 100000;           // messages each way
+  uint32_t seed = 1;             // sizes and contents follow from it
+  int maxSize = 10000;           // sizes are 1..maxSize bytes
+  double speed = 1;              // the daemon's clock speed (libfaketime), 1: real time
+  int peerSegSize = 1000;        // segments the peer sends (the daemon's own size stays 256)
   long windowBytes = 48 * 1024;  // payload in flight per direction (UDP buffers are finite)
   bool progress = false;         // a line on stderr every tenth of the run
 };

@@ -34,8 +34,7 @@ struct cConfigFault {
 };
 
 const cConfigFault kConfigFaults[] = {
-    {"BinaryFile", randomText(64 * 1024, 1), randomText(64 * 1024, 2) + "\n",
-     "malformed line", 12},
+    {"BinaryFile", randomText(64 * 1024, 1), randomText(64 * 1024, 2) + "\n", "malformed line", 12},
     {"VeryLongLines", "no.such.key = " + std::string(1 << 20, 'v') + "\n",
      std::string(256 << 10, 'w') + "\n", "malformed line", 3},
     {"KeyRepeatedThousandsOfTimes", repeated("ferryd.io.segsize = 100\n", 20000),
