@@ -42,6 +42,7 @@ cLocalMsg::cLocalMsg(cProperties* props)
     : cYlog("cLocalMsg"),
       mProps(props),
       mSocket(-1),
+      mConnected(false),
       mPendingMsg(*this, "broker to module", cStats::kSouth),
       mOverflow(0) {
   mSocket = socket(AF_INET, SOCK_DGRAM, 0);
@@ -86,6 +87,7 @@ bool cLocalMsg::connectBroker() {
   }
   debug("North link connected to %s:%d", mProps->getString(kHostKey, kDefaultHost),
         mProps->getInt(kPortKey, kDefaultPort));
+  mConnected.store(true, std::memory_order_release);
   return true;
 }
 
@@ -182,8 +184,10 @@ void cLocalMsg::sendSegments(YMsg* msg) {
   bool whole = true;
   for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
     int n = seg->getMsg(buffer, kMaxDatagram);
-    ssize_t r = send(mSocket, buffer, static_cast<size_t>(n), 0);
-    int err = errno;
+    // Until the north thread has connected the socket, a send would fail (and race the connect).
+    bool connected = mConnected.load(std::memory_order_acquire);
+    ssize_t r = connected ? send(mSocket, buffer, static_cast<size_t>(n), 0) : -1;
+    int err = connected ? errno : ENOTCONN;
     if (r < 0) {
       whole = false;
       cStats::add(cStats::kNorth, cStats::kFailedWrites);

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "support/YMsg.h"
@@ -39,9 +40,10 @@ class cLocalMsg : public cYlog {
 
   cProperties* mProps;
   int mSocket;
-  cReassembler mPendingMsg;  // the partial message from the broker
-  cLogLimit mReadErrors;     // north thread
-  cLogLimit mTxErrors;       // modem reader thread (sendNorth)
-  uint32_t mOverflow;        // the kernel's drop count last seen (north thread)
-  cLogLimit mOverflows;      // north thread
+  std::atomic<bool> mConnected;  // set by the north thread once the socket is connected
+  cReassembler mPendingMsg;      // the partial message from the broker
+  cLogLimit mReadErrors;         // north thread
+  cLogLimit mTxErrors;           // modem reader thread (sendNorth)
+  uint32_t mOverflow;            // the kernel's drop count last seen (north thread)
+  cLogLimit mOverflows;          // north thread
 };

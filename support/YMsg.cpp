@@ -28,10 +28,9 @@ YMsg* YMsg::parseMsg(const void* data, unsigned short length) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   size_t n = bytes[3] | (bytes[4] << 8);
   if (length != kHeaderSize + n) return nullptr;
-  // Owned until the payload is in: running out of memory there does not leak the message.
   std::unique_ptr<YMsg> msg(
       new YMsg(bytes[0] & kIdMask, bytes[1] | (bytes[2] << 8), (bytes[0] & kLastBit) != 0));
-  msg->mPayload.assign(bytes + kHeaderSize, bytes + kHeaderSize + n);
+  msg->mPayload.assign(bytes + kHeaderSize, bytes + kHeaderSize + n);  // may throw bad_alloc
   return msg.release();
 }
 
@@ -60,7 +59,7 @@ bool YMsg::segmentMessage(int maxBytes) {
     bool last = offset + n == mPayload.size();
     std::unique_ptr<YMsg> seg(new YMsg(mId, index++, last));
     seg->mPayload.assign(mPayload.begin() + offset, mPayload.begin() + offset + n);
-    mSegments.push_back(seg.get());
+    mSegments.push_back(seg.get());  // may throw: seg is still owned here
     seg.release();
     offset += n;
   } while (offset < mPayload.size());
