@@ -136,7 +136,7 @@ void cBench::writeConfig() const {
   if (mOptions.segSize != 0) out << "ferryd.io.segsize = " << mOptions.segSize << "\n";
   if (!mOptions.btName.empty()) out << "ferryd.io.btname = " << mOptions.btName << "\n";
   for (const auto& kv : mOptions.keys) out << kv.first << " = " << kv.second << "\n";
-  out << "log4cpp.rootCategory = DEBUG, bench\n";
+  out << "log4cpp.rootCategory = " << mOptions.logLevel << ", bench\n";
   out << "log4cpp.appender.bench = FileAppender\n";
   out << "log4cpp.appender.bench.fileName = " << mLogPath << "\n";
   out << "log4cpp.appender.bench.layout = PatternLayout\n";

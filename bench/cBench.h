@@ -37,6 +37,9 @@ struct cBenchOptions {
   // The daemon's stdout and stderr go into a pipe that the bench copies to daemonOutput() (as
   // under a service manager), instead of straight into a file.
   bool outputThroughPipe = false;
+  // Level of the daemon's root log category; INFO leaves out the per-read and per-datagram
+  // traffic lines (long runs).
+  std::string logLevel = "DEBUG";
 };
 
 // The simulated board around the real ferryd binary: the GPIO device, the Bluetooth module and

@@ -18,13 +18,25 @@
 
 cSimBroker::cSimBroker(uint16_t port)
     : mLog("cSimBroker"),
-      mSocket(socket(AF_INET, SOCK_DGRAM, 0)),
+      mSocket(-1),
       mPort(0),
       mStop(false),
       mThread(),
       mPeer(),
       mHavePeer(false),
-      mReassembler(mLog, "daemon") {
+      mReassembler(mLog, "daemon"),
+      mListening(false) {
+  bindSocket(port);
+  pthread_create(&mThread, nullptr, &cSimBroker::receiverEntry, this);
+  mListening = true;
+}
+
+cSimBroker::~cSimBroker() {
+  setListening(false);
+}
+
+void cSimBroker::bindSocket(uint16_t port) {
+  mSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);  // not inherited by the daemon
   int one = 1;
   setsockopt(mSocket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   int big = 1 << 20;
@@ -42,13 +54,27 @@ cSimBroker::cSimBroker(uint16_t port)
   socklen_t len = sizeof addr;
   getsockname(mSocket, reinterpret_cast<sockaddr*>(&addr), &len);
   mPort = ntohs(addr.sin_port);
-  pthread_create(&mThread, nullptr, &cSimBroker::receiverEntry, this);
 }
 
-cSimBroker::~cSimBroker() {
-  mStop = true;
-  pthread_join(mThread, nullptr);
-  close(mSocket);
+void cSimBroker::setListening(bool listening) {
+  if (listening == mListening) return;
+  if (!listening) {
+    mStop = true;
+    pthread_join(mThread, nullptr);
+    close(mSocket);
+    mListening = false;
+    return;
+  }
+  bindSocket(mPort);
+  mStop = false;
+  pthread_create(&mThread, nullptr, &cSimBroker::receiverEntry, this);
+  mListening = true;
+}
+
+void cSimBroker::setMessageSink(
+    std::function<void(int id, const std::vector<uint8_t>& payload)> sink) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  mSink = std::move(sink);
 }
 
 void* cSimBroker::receiverEntry(void* self) {
@@ -72,16 +98,20 @@ void cSimBroker::receiver() {
 
 void cSimBroker::onDatagram(const uint8_t* data, size_t length, const sockaddr_in& from) {
   YMsg* complete = mReassembler.onUnit(data, static_cast<int>(length));
-  std::lock_guard<std::mutex> lock(mMutex);
-  double now = benchNow();
-  mDatagrams.push_back({now, std::vector<uint8_t>(data, data + length)});
-  if (complete != nullptr) {
-    mMessages.push_back({now, complete->getMsgId(), complete->payload()});
-    delete complete;
+  std::function<void(int, const std::vector<uint8_t>&)> sink;
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    sink = mSink;
+    double now = benchNow();
+    if (!sink) mDatagrams.push_back({now, std::vector<uint8_t>(data, data + length)});
+    if (complete != nullptr && !sink)
+      mMessages.push_back({now, complete->getMsgId(), complete->payload()});
+    mPeer = from;
+    mHavePeer = true;
   }
-  mPeer = from;
-  mHavePeer = true;
   mChanged.notify_all();
+  if (complete != nullptr && sink) sink(complete->getMsgId(), complete->payload());
+  delete complete;
 }
 
 // The daemon's socket is the UDP socket on loopback whose remote end is this broker's port.
@@ -136,7 +166,7 @@ bool cSimBroker::sendRaw(const std::vector<uint8_t>& bytes) {
       sendto(mSocket, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   if (n != static_cast<ssize_t>(bytes.size())) return false;
   std::lock_guard<std::mutex> lock(mMutex);
-  mSent.push_back({benchNow(), bytes});
+  if (!mSink) mSent.push_back({benchNow(), bytes});
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -52,6 +53,13 @@ class cSimBroker {
   // Sends one datagram of any content and size (empty, cut, oversize, invalid).
   bool sendRaw(const std::vector<uint8_t>& bytes);
 
+  // Hands every message from the daemon to sink (on the receiving thread) and keeps no record of
+  // datagrams or messages (long runs).
+  void setMessageSink(std::function<void(int id, const std::vector<uint8_t>& payload)> sink);
+  // Closes the socket (false: nothing listens on the port, the daemon's sends bounce) or binds
+  // the same port again (true).
+  void setListening(bool listening);
+
   std::vector<cDatagram> datagrams() const;  // received, in order
   std::vector<cMessage> messages() const;    // reassembled from the datagrams, in order
   std::vector<cDatagram> sent() const;       // sent, in order
@@ -63,6 +71,7 @@ class cSimBroker {
   void receiver();
   void onDatagram(const uint8_t* data, size_t length, const sockaddr_in& from);
   bool lookupPeer();
+  void bindSocket(uint16_t port);  // throws std::runtime_error
 
   cYlog mLog;
   int mSocket;
@@ -77,4 +86,6 @@ class cSimBroker {
   std::vector<cDatagram> mDatagrams;
   std::vector<cMessage> mMessages;
   std::vector<cDatagram> mSent;
+  std::function<void(int, const std::vector<uint8_t>&)> mSink;
+  bool mListening;
 };

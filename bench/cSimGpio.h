@@ -67,6 +67,7 @@ class cSimGpio {
   void setCountReply(std::optional<int> reply) { mModel.setCountReply(reply); }
   void setTableFails(bool fails) { mModel.setTableFails(fails); }
   void setReadFails(bool fails) { mModel.setReadFails(fails); }
+  void setWriteFails(bool fails) { mModel.setWriteFails(fails); }
 
  private:
   static int onIoctl(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);

@@ -85,6 +85,10 @@ long cSimGpioModel::readRequest(size_t len, std::vector<uint8_t>* out, int* err)
 
 long cSimGpioModel::writeRequest(const uint8_t* data, size_t len, int* err) {
   cLock lock(&mMutex);
+  if (mWriteFails) {
+    *err = EIO;
+    return -1;
+  }
   double now = benchNow();
   std::vector<cSimGpioWrite> call;
   for (size_t off = 0; off + kRecordSize <= len; off += kRecordSize) {
@@ -159,6 +163,11 @@ void cSimGpioModel::setTableFails(bool fails) {
 void cSimGpioModel::setReadFails(bool fails) {
   cLock lock(&mMutex);
   mReadFails = fails;
+}
+
+void cSimGpioModel::setWriteFails(bool fails) {
+  cLock lock(&mMutex);
+  mWriteFails = fails;
 }
 
 // The device has one value per id: the last table entry with that id.

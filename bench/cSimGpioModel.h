@@ -58,10 +58,11 @@ class cSimGpioModel {
   int countRequests() const;
 
   // Faults: the count request answers reply instead of the table size (nullopt: the true size);
-  // the table request or reads fail with EIO.
+  // the table request, reads or writes fail with EIO.
   void setCountReply(std::optional<int> reply);
   void setTableFails(bool fails);
   void setReadFails(bool fails);
+  void setWriteFails(bool fails);
 
  private:
   cSimPin* findLocked(uint16_t id);
@@ -75,4 +76,5 @@ class cSimGpioModel {
   std::optional<int> mCountReply;
   bool mTableFails = false;
   bool mReadFails = false;
+  bool mWriteFails = false;
 };

@@ -33,10 +33,9 @@ const size_t kMaxLine = 4096;
 
 }  // namespace
 
-// The slave starts "cooked" at 9600 baud with echo off, so the daemon's settings are visible
-// afterwards and nothing is echoed back before the daemon has set the line up.
 cSimModule::cSimModule()
-    : mMaster(-1),
+    : mServing(false),
+      mMaster(-1),
       mSlave(-1),
       mWakePipe{-1, -1},
       mStop(false),
@@ -51,36 +50,79 @@ cSimModule::cSimModule()
       mBDAddress("0016A4B1C2D3"),
       mDeviceName("Bramblefox"),
       mPIN("1234") {
+  char link[] = "/tmp/ferryd-tty-XXXXXX";
+  int placeholder = mkstemp(link);
+  if (placeholder < 0) throw std::runtime_error("cSimModule: mkstemp failed");
+  close(placeholder);
+  mTtyPath = link;
+  openTerminal();
+  if (pipe2(mWakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    throw std::runtime_error(std::string("pipe failed: ") + strerror(errno));
+  }
+  pthread_mutex_init(&mMutex, nullptr);
+  pthread_mutex_init(&mWriteMutex, nullptr);
+  if (pthread_create(&mThread, nullptr, serveEntry, this) != 0) {
+    throw std::runtime_error("cSimModule: could not start its thread");
+  }
+  mServing = true;
+}
+
+// The slave starts "cooked" at 9600 baud with echo off, so the daemon's settings are visible
+// afterwards and nothing is echoed back before the daemon has set the line up.
+void cSimModule::openTerminal() {
   char name[128];
   if (openpty(&mMaster, &mSlave, name, nullptr, nullptr) != 0) {
     throw std::runtime_error(std::string("openpty failed: ") + strerror(errno));
   }
-  mTtyPath = name;
+  mSlavePath = name;
   termios tio;
   tcgetattr(mSlave, &tio);
   tio.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOKE);
   cfsetispeed(&tio, B9600);
   cfsetospeed(&tio, B9600);
   tcsetattr(mSlave, TCSANOW, &tio);
-  if (pipe2(mWakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-    throw std::runtime_error(std::string("pipe failed: ") + strerror(errno));
-  }
   fcntl(mMaster, F_SETFD, FD_CLOEXEC);
   fcntl(mSlave, F_SETFD, FD_CLOEXEC);
-
-  pthread_mutex_init(&mMutex, nullptr);
-  pthread_mutex_init(&mWriteMutex, nullptr);
-  if (pthread_create(&mThread, nullptr, serveEntry, this) != 0) {
-    throw std::runtime_error("cSimModule: could not start its thread");
+  unlink(mTtyPath.c_str());
+  if (symlink(name, mTtyPath.c_str()) != 0) {
+    throw std::runtime_error(std::string("symlink failed: ") + strerror(errno));
   }
 }
 
-cSimModule::~cSimModule() {
+void cSimModule::hangUp() {
+  if (!mServing) return;
   mStop = true;
   wake();
   pthread_join(mThread, nullptr);
+  mServing = false;
   close(mMaster);
   close(mSlave);
+  mMaster = -1;
+  mSlave = -1;
+}
+
+bool cSimModule::reopen() {
+  if (mServing) return true;
+  try {
+    openTerminal();
+  } catch (const std::exception& e) {
+    mLog.warn("reopen: %s", e.what());
+    return false;
+  }
+  pthread_mutex_lock(&mMutex);
+  mBypass = false;
+  mLine.clear();
+  mPeer->reset();
+  pthread_mutex_unlock(&mMutex);
+  mStop = false;
+  if (pthread_create(&mThread, nullptr, serveEntry, this) != 0) return false;
+  mServing = true;
+  return true;
+}
+
+cSimModule::~cSimModule() {
+  hangUp();
+  unlink(mTtyPath.c_str());
   close(mWakePipe[0]);
   close(mWakePipe[1]);
   pthread_mutex_destroy(&mWriteMutex);
@@ -275,6 +317,13 @@ bool cSimModule::waitForCommand(const std::string& text, int timeoutMs, size_t n
                })) >= n;
       },
       timeoutMs);
+}
+
+void cSimModule::setMessageSink(
+    std::function<void(int id, const std::vector<uint8_t>& payload)> sink) {
+  pthread_mutex_lock(&mMutex);
+  mPeer->setSink(std::move(sink));
+  pthread_mutex_unlock(&mMutex);
 }
 
 std::vector<std::vector<uint8_t>> cSimModule::messages() const {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -30,7 +31,8 @@ class cSimModule {
     std::string line;  // from "AT+AB" on, without CR LF
     bool inBypass;     // written into the bypass stream (recorded, not answered)
   };
-  enum class cReply { Normal, Late, Never, NonMatchingFirst, Alternative };
+  enum class cReply { Normal, Late, Never, NonMatchingFirst, Alternative, LongLine };
+  static constexpr size_t kLongLine = 10000;
   static constexpr int kDefaultLateMs = 3000;
 
   cSimModule();  // openpty + the serving thread
@@ -38,7 +40,13 @@ class cSimModule {
   cSimModule(const cSimModule&) = delete;
   cSimModule& operator=(const cSimModule&) = delete;
 
-  const std::string& ttyPath() const { return mTtyPath; }  // slave path, for "ferryd.io.tty"
+  // For "ferryd.io.tty": a symbolic link to the slave side, which follows a reopen().
+  const std::string& ttyPath() const { return mTtyPath; }
+
+  // The module goes away: the master side is closed, so the daemon's descriptor is hung up.
+  void hangUp();
+  // A new pseudo-terminal behind the same ttyPath(), in command mode; false when none was made.
+  bool reopen();
 
   std::vector<cCommand> commands() const;  // every command line received, in order
   // Waits until n command lines containing text have been received; true when they have.
@@ -51,6 +59,7 @@ class cSimModule {
   //   Never             nothing
   //   NonMatchingFirst  "AT-AB Busy" and "OK" at once, the completing reply after delayMs
   //   Alternative       another reply that completes the command too (see cSimModuleReplies)
+  //   LongLine          one line of kLongLine characters instead (a module gone wrong)
   // The lines of one answer (the four of "config", the non-matching ones) go out 100 ms apart,
   // so the daemon's one reply slot sees each of them.
   void setReply(const std::string& keyword, cReply mode, int delayMs = 0);
@@ -71,6 +80,8 @@ class cSimModule {
   // Peer to daemon: the message cut into segments of at most segSize serialised bytes, each
   // framed and written.
   void sendMessage(int id, const std::vector<uint8_t>& payload, int segSize = 256);
+  // Hands every message from the daemon to sink (on the serving thread) instead of keeping it.
+  void setMessageSink(std::function<void(int id, const std::vector<uint8_t>& payload)> sink);
   std::vector<std::vector<uint8_t>> messages() const;  // reassembled from the daemon's frames
   std::vector<int> messageIds() const;                 // their 7-bit ids
   std::vector<size_t> segmentSizes() const;            // serialised size of every segment received
@@ -104,6 +115,7 @@ class cSimModule {
     std::string bytes;
   };
 
+  void openTerminal();  // throws std::runtime_error
   static void* serveEntry(void* self);
   void serve();
   void onBytes(const unsigned char* data, size_t n);
@@ -118,6 +130,8 @@ class cSimModule {
   void wake();
 
   std::string mTtyPath;
+  std::string mSlavePath;
+  bool mServing;
   int mMaster;
   int mSlave;
   int mWakePipe[2];

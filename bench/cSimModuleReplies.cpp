@@ -56,6 +56,10 @@ void cSimModule::answer(double now, const std::string& line) {
   auto it = mReplies.find(keyword);
   if (it != mReplies.end()) how = it->second;
   if (how.mode == cReply::Never) return;
+  if (how.mode == cReply::LongLine) {
+    schedule(now + how.delayMs / 1000.0, "AT-AB " + std::string(kLongLine - 6, 'x') + "\r\n");
+    return;
+  }
   std::vector<std::string> lines = completingReply(keyword, args, how.mode == cReply::Alternative);
   if (lines.empty()) return;
 

@@ -25,13 +25,15 @@ void cSimPeer::onByte(unsigned char byte, std::vector<std::string>* commands) {
   unsigned char frame[cHDLC::kMaxPayload];
   int len = 0;
   if (mHDLC.unFrameByte(byte, frame, &len)) {
-    mSegmentSizes.push_back(static_cast<size_t>(len));
+    if (!mSink) mSegmentSizes.push_back(static_cast<size_t>(len));
     YMsg* msg = mReassembler.onUnit(frame, len);
-    if (msg != nullptr) {
+    if (msg != nullptr && mSink) {
+      mSink(msg->getMsgId(), msg->payload());
+    } else if (msg != nullptr) {
       mMessages.push_back(msg->payload());
       mMessageIds.push_back(msg->getMsgId());
-      delete msg;
     }
+    delete msg;
   }
   scanCommand(byte, commands);
 }

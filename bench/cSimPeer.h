@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,11 @@
 // occur inside a frame). Not thread-safe: its owner serialises the calls.
 class cSimPeer {
  public:
+  // Takes each message put back together instead of keeping it (long runs).
+  using cSink = std::function<void(int id, const std::vector<uint8_t>& payload)>;
+
   explicit cSimPeer(const cYlog& log);
+  void setSink(cSink sink) { mSink = std::move(sink); }
 
   // Feeds one byte from the daemon; a command line completed by it is appended to commands.
   void onByte(unsigned char byte, std::vector<std::string>* commands);
@@ -42,4 +47,5 @@ class cSimPeer {
   std::vector<std::vector<uint8_t>> mMessages;
   std::vector<int> mMessageIds;
   std::vector<size_t> mSegmentSizes;
+  cSink mSink;
 };

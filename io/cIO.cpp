@@ -1,8 +1,10 @@
 #include "io/cIO.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <climits>
@@ -63,7 +65,8 @@ cIO::cIO(cProperties* props)
       mLedMode(0),
       mLedLit(false),
       mLedBlink(false),
-      mPressCount(0) {
+      mPressCount(0),
+      mReadFailing(false) {
   mFd = open(props->getString("ferryd.io.pvxio", "/dev/pvxio0"), O_RDWR | O_NONBLOCK);
   mPairPin = findPin(mFd, props->getString("ferryd.io.btpair", "BT_PAIR"));
   mResetPin = findPin(mFd, props->getString("ferryd.io.btreset", "BT_RESET"));
@@ -170,13 +173,38 @@ void cIO::tick() {
   if (io != nullptr) io->doTick();
 }
 
+// Said once per failing spell. A device that fails may report input at every poll without the
+// failed read taking it away: the tick then still lasts its second instead of spinning.
+void cIO::onReadFailure(int err, const timespec& tickStart) {
+  if (!mReadFailing && mFd > 0)
+    warn(
+        "GPIO device: reading the pins failed err(%d); the button is not seen until it reads again",
+        err);
+  mReadFailing = true;
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  long elapsedMs =
+      (now.tv_sec - tickStart.tv_sec) * 1000 + (now.tv_nsec - tickStart.tv_nsec) / 1000000;
+  if (elapsedMs < kTickTimeoutMs) poll(nullptr, 0, static_cast<int>(kTickTimeoutMs - elapsedMs));
+}
+
 void cIO::doTick() {
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
   // Wakes early when the device reports input; the result does not matter.
   pollfd pfd = {mFd, POLLIN, 0};
   poll(&pfd, 1, kTickTimeoutMs);
 
+  int button = readPin(mPairPin);
+  int err = errno;
+  if (button < 0) {
+    onReadFailure(err, start);
+  } else if (mReadFailing) {
+    mReadFailing = false;
+    info("GPIO device reads again");
+  }
   // The button reads 0 while pressed; anything else (released, failed read) ends a hold.
-  if (readPin(mPairPin) != 0) {
+  if (button != 0) {
     mPressCount = 0;
   } else {
     if (mPressCount < INT_MAX) ++mPressCount;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <time.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -48,6 +50,7 @@ class cIO : public cYlog {
 
  private:
   void doTick();
+  void onReadFailure(int err, const timespec& tickStart);
 
   int32_t mPairPin;
   int32_t mResetPin;
@@ -58,4 +61,5 @@ class cIO : public cYlog {
   std::atomic<bool> mLedLit;
   std::atomic<bool> mLedBlink;
   int32_t mPressCount;
+  bool mReadFailing;  // the last tick's button read failed (main thread only)
 };

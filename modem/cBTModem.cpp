@@ -22,6 +22,8 @@ cBTModem::cBTModem(cNoDevice)
       mURCIdx(0),
       mHDLC(),
       mQuickEofWarned(false),
+      mReadErrorWarned(false),
+      mReopenSaid(false),
       mWriteNext(0),
       mWriteServing(0),
       mHasSink(false),
@@ -41,6 +43,7 @@ cBTModem::cBTModem(cNoDevice)
 
 cBTModem::cBTModem(const char* ttyPath) : cBTModem(cNoDevice{}) {
   resetModule();
+  mTtyPath = ttyPath != nullptr ? ttyPath : "";
   mTtyFd = openTty(ttyPath);
   pthread_t thread;
   if (pthread_create(&thread, nullptr, readerThreadEntry, this) == 0) {
@@ -63,6 +66,11 @@ int cBTModem::openTty(const char* path) {
     return fd;
   }
   debug("%s Opened OK", path);
+  configureTty(fd, path);
+  return fd;
+}
+
+void cBTModem::configureTty(int fd, const char* path) {
   // Built from a zeroed record: every flag not named here ends up off.
   termios tio;
   memset(&tio, 0, sizeof tio);
@@ -78,17 +86,32 @@ int cBTModem::openTty(const char* path) {
   if (tcsetattr(fd, TCSANOW, &tio) != 0) {
     warn("%s: serial settings not applied err(%d)", path, errno);
   }
-  return fd;
+}
+
+// A hung-up descriptor stays hung up: the path is opened again and the new descriptor put in
+// the old one's place (same number, so the writing threads need not know). Reader thread.
+bool cBTModem::reopenTty() {
+  if (mTtyFd < 0 || mTtyPath.empty()) return false;
+  int fd = open(mTtyPath.c_str(), O_RDWR | O_NOCTTY);
+  if (fd < 0) return false;
+  configureTty(fd, mTtyPath.c_str());
+  takeWriteTurn();  // no write is half done on the old descriptor when it is replaced
+  int rc = dup2(fd, mTtyFd);
+  endWriteTurn();
+  close(fd);
+  if (rc < 0) return false;
+  mLineLen = 0;  // what came before the hang-up is not continued
+  mLineCut = false;
+  if (!mReopenSaid) info("%s reopened", mTtyPath.c_str());
+  mReopenSaid = true;
+  return true;
 }
 
 // Writers take turns in the order they arrived, so a command line waits for at most the one
 // write in progress (a batch of frames is bounded), however long the message being sent.
 int cBTModem::write(const char* data, int len) {
   debug("Transmitting %d bytes", len);
-  pthread_mutex_lock(&mWriteMutex);
-  uint64_t ticket = mWriteNext++;
-  while (ticket != mWriteServing) pthread_cond_wait(&mWriteTurn, &mWriteMutex);
-  pthread_mutex_unlock(&mWriteMutex);
+  takeWriteTurn();
   int done = 0;
   while (done < len) {
     ssize_t n = ::write(mTtyFd, data + done, len - done);
@@ -97,15 +120,29 @@ int cBTModem::write(const char* data, int len) {
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else {
-      if (mTtyFd >= 0) warn("Write failed err(%d) after %d of %d bytes", errno, done, len);
+      int err = errno;
+      if (mTtyFd >= 0 && mWriteErrors.pass())
+        warn("Write failed err(%d) after %d of %d bytes%s", err, done, len,
+             mWriteErrors.held().c_str());
       break;
     }
   }
+  endWriteTurn();
+  return (done == 0 && len > 0) ? -1 : done;
+}
+
+void cBTModem::takeWriteTurn() {
+  pthread_mutex_lock(&mWriteMutex);
+  uint64_t ticket = mWriteNext++;
+  while (ticket != mWriteServing) pthread_cond_wait(&mWriteTurn, &mWriteMutex);
+  pthread_mutex_unlock(&mWriteMutex);
+}
+
+void cBTModem::endWriteTurn() {
   pthread_mutex_lock(&mWriteMutex);
   ++mWriteServing;
   pthread_cond_broadcast(&mWriteTurn);
   pthread_mutex_unlock(&mWriteMutex);
-  return (done == 0 && len > 0) ? -1 : done;
 }
 
 bool cBTModem::sendFrame(const unsigned char* data, int len) {

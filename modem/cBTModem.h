@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "support/cFrameBatch.h"
 #include "support/cHDLC.h"
+#include "support/cLogLimit.h"
 #include "support/cYlog.h"
 
 class cBTCmd;
@@ -34,6 +36,9 @@ class cBTModem : public cYlog {
 
   void resetModule();
   int openTty(const char* path);
+  void configureTty(int fd, const char* path);
+  // Opens the device again after a hang-up (reader thread); true when the new one is in place.
+  bool reopenTty();
   // Writes all len bytes (after partial writes and EINTR); never interleaves with another write.
   int write(const char* data, int len);
   // Frames and writes one payload in bypass mode; drops it in command mode. True when the frame
@@ -107,6 +112,9 @@ class cBTModem : public cYlog {
   // Runs cmd as the pending command; on success logs okLine (a format, given arg) before the
   // command is withdrawn and deleted.
   void runCommand(cBTCmd* cmd, const char* okLine, const char* arg = nullptr);
+  // The serial line is written by one writer at a time, in the order the writers arrived.
+  void takeWriteTurn();
+  void endWriteTurn();
 
   int32_t mTtyFd;
   std::atomic<bool> mBypass;
@@ -116,7 +124,12 @@ class cBTModem : public cYlog {
   cBTCmd* mPendingCmd;  // guarded by mPendingMutex
   int32_t mURCIdx;
   cHDLC mHDLC;
-  bool mQuickEofWarned;
+  bool mQuickEofWarned;  // both said once until data arrives again
+  bool mReadErrorWarned;
+  bool mReopenSaid;               // "reopened" logged since data last arrived (reader thread)
+  std::string mTtyPath;           // for reopening after a hang-up
+  cLogLimit mLongLines;           // reader thread
+  cLogLimit mWriteErrors;         // used while holding a write turn
   pthread_mutex_t mPendingMutex;  // "deliver a line" versus "withdraw the command"
   pthread_mutex_t mWriteMutex;    // guards the turns below
   pthread_cond_t mWriteTurn;      // signalled when a write has finished

@@ -48,7 +48,8 @@ void cBTModem::readerThread() {
 }
 
 // One read: returns with data, or after 5 s without (VTIME). A device that failed or hung up
-// answers at once; the reader then waits a second between reads instead of spinning.
+// answers at once; the reader then waits a second between reads instead of spinning, and opens
+// the device again, which brings back a module that went away and came back.
 void cBTModem::receive() {
   unsigned char buffer[kReadSize];
   double start = monotonicSeconds();
@@ -56,18 +57,32 @@ void cBTModem::receive() {
   int readErrno = errno;
   if (n == 0) {
     if (monotonicSeconds() - start < 0.5) {
-      if (!mQuickEofWarned)
+      if (!mQuickEofWarned) {
         warn("Serial device reads end at once (hung up?): reading once a second");
+        onConnectionDownURC();  // the module went away: a connection it carried is gone
+      }
       mQuickEofWarned = true;
       sleep(1);
+      reopenTty();
     }
     return;
   }
   debug("Received %d bytes", static_cast<int>(n));
   if (n < 0) {
-    if (readErrno != EINTR) sleep(1);
+    if (readErrno != EINTR) {
+      if (!mReadErrorWarned) {
+        warn("Serial device read failed err(%d): reading once a second", readErrno);
+        onConnectionDownURC();
+      }
+      mReadErrorWarned = true;
+      sleep(1);
+      reopenTty();
+    }
     return;
   }
+  mQuickEofWarned = false;
+  mReadErrorWarned = false;
+  mReopenSaid = false;
   onSerialBytes(buffer, static_cast<int>(n));
 }
 
@@ -116,7 +131,9 @@ bool cBTModem::onCommandByte(unsigned char byte) {
     mLine[mLineLen++] = static_cast<char>(byte);
   } else if (!mLineCut) {
     mLineCut = true;
-    warn("Line longer than %d characters: cut, the rest up to its LF dropped", kLineSize - 1);
+    if (mLongLines.pass())
+      warn("Line longer than %d characters: cut, the rest up to its LF dropped%s", kLineSize - 1,
+           mLongLines.held().c_str());
   }
   return false;
 }

@@ -1,6 +1,7 @@
 #include "north/cLocalMsg.h"
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <pthread.h>
@@ -42,8 +43,11 @@ cLocalMsg::cLocalMsg(cProperties* props)
       mProps(props),
       mSocket(-1),
       mConnected(false),
-      mPendingMsg(*this, "broker to module", cStats::kSouth) {
+      mPendingMsg(*this, "broker to module", cStats::kSouth),
+      mOverflow(0) {
   mSocket = socket(AF_INET, SOCK_DGRAM, 0);
+  int one = 1;  // each read carries the count of datagrams dropped for a full buffer
+  setsockopt(mSocket, SOL_SOCKET, SO_RXQ_OVFL, &one, sizeof one);
   pthread_t thread;
   int rc = pthread_create(&thread, nullptr, &cLocalMsg::northThreadEntry, this);
   if (rc == 0) {
@@ -87,15 +91,19 @@ bool cLocalMsg::connectBroker() {
   return true;
 }
 
-// One datagram per read. A failed read is retried at once; a further failure in a row waits a
-// second first, so a socket that keeps failing cannot spin the thread or flood the log.
+// One datagram per read. An empty datagram is a unit like any other (and dropped as invalid),
+// not a failure. A failed read is retried at once; a further failure in a row waits a second
+// first, so a socket that keeps failing cannot spin the thread; its lines are rate-limited.
 void cLocalMsg::readLoop() {
   unsigned char buffer[kMaxDatagram];
   int failures = 0;
   for (;;) {
-    ssize_t n = read(mSocket, buffer, sizeof buffer);
-    if (n > 0) {
+    uint32_t overflow = mOverflow;
+    ssize_t n = receive(buffer, sizeof buffer, &overflow);
+    int err = errno;
+    if (n >= 0) {
       failures = 0;
+      if (overflow != mOverflow) onOverflow(overflow);
       debug("Received %d bytes from server", static_cast<int>(n));
       try {
         onBrokerData(buffer, static_cast<int>(n));
@@ -105,9 +113,40 @@ void cLocalMsg::readLoop() {
       }
       continue;
     }
-    warn("Socket Read Error %d", static_cast<int>(n));
+    if (err == EINTR) continue;
+    if (mReadErrors.pass())
+      warn("Socket Read Error %d err(%d)%s", static_cast<int>(n), err, mReadErrors.held().c_str());
     if (++failures > 1) sleep(1);
   }
+}
+
+ssize_t cLocalMsg::receive(unsigned char* buffer, size_t size, uint32_t* overflow) {
+  iovec iov = {buffer, size};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(uint32_t))];
+  msghdr msg;
+  memset(&msg, 0, sizeof msg);
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  ssize_t n = recvmsg(mSocket, &msg, 0);
+  if (n < 0) return n;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL)
+      memcpy(overflow, CMSG_DATA(c), sizeof *overflow);
+  }
+  return n;
+}
+
+// Datagrams the broker sent faster than this thread read them were dropped by the kernel: they
+// cannot be had back, but they are counted and said.
+void cLocalMsg::onOverflow(uint32_t overflow) {
+  uint32_t dropped = overflow - mOverflow;  // the kernel's count wraps like this one
+  mOverflow = overflow;
+  cStats::add(cStats::kSouth, cStats::kOverflow, dropped);
+  if (mOverflows.pass())
+    warn("%u datagrams from the broker dropped: the socket's receive buffer was full%s", dropped,
+         mOverflows.held().c_str());
 }
 
 void cLocalMsg::onBrokerData(const unsigned char* data, int length) {
@@ -146,13 +185,14 @@ void cLocalMsg::sendSegments(YMsg* msg) {
   for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
     int n = seg->getMsg(buffer, kMaxDatagram);
     // Until the north thread has connected the socket, a send would fail (and race the connect).
-    ssize_t r = mConnected.load(std::memory_order_acquire)
-                    ? send(mSocket, buffer, static_cast<size_t>(n), 0)
-                    : -1;
+    bool connected = mConnected.load(std::memory_order_acquire);
+    ssize_t r = connected ? send(mSocket, buffer, static_cast<size_t>(n), 0) : -1;
+    int err = connected ? errno : ENOTCONN;
     if (r < 0) {
       whole = false;
       cStats::add(cStats::kNorth, cStats::kFailedWrites);
-      error("North Tx Error %d", static_cast<int>(r));
+      if (mTxErrors.pass())
+        error("North Tx Error %d err(%d)%s", static_cast<int>(r), err, mTxErrors.held().c_str());
     } else {
       debug("North sent %d bytes", static_cast<int>(r));
     }

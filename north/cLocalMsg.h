@@ -1,8 +1,12 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
+#include <cstdint>
 
 #include "support/YMsg.h"
+#include "support/cLogLimit.h"
 #include "support/cProperties.h"
 #include "support/cReassembler.h"
 #include "support/cYlog.h"
@@ -26,6 +30,10 @@ class cLocalMsg : public cYlog {
   void northThread();
   bool connectBroker();
   void readLoop();
+  // One datagram into buffer; *overflow receives the kernel's count of datagrams dropped for a
+  // full receive buffer when the read carries it.
+  ssize_t receive(unsigned char* buffer, size_t size, uint32_t* overflow);
+  void onOverflow(uint32_t overflow);
   void onBrokerData(const unsigned char* data, int length);
   void relayNorth(YMsg* msg);
   void sendSegments(YMsg* msg);
@@ -34,4 +42,8 @@ class cLocalMsg : public cYlog {
   int mSocket;
   std::atomic<bool> mConnected;  // set by the north thread once the socket is connected
   cReassembler mPendingMsg;      // the partial message from the broker
+  cLogLimit mReadErrors;         // north thread
+  cLogLimit mTxErrors;           // modem reader thread (sendNorth)
+  uint32_t mOverflow;            // the kernel's drop count last seen (north thread)
+  cLogLimit mOverflows;          // north thread
 };

@@ -50,6 +50,7 @@ int cProperties::load(const char* path) {
   char* raw = nullptr;
   size_t rawSize = 0;
   int lineNo = 0;
+  int malformed = 0;
   while (getline(&raw, &rawSize, f) != -1) {
     ++lineNo;
     std::string line = trim(raw);
@@ -57,13 +58,26 @@ int cProperties::load(const char* path) {
     size_t eq = line.find('=');
     std::string key = eq == std::string::npos ? std::string() : trim(line.substr(0, eq));
     if (key.empty()) {
-      warn("%s:%d: malformed line skipped (expected key = value)", path, lineNo);
+      if (++malformed <= kMalformedReported)
+        warn("%s:%d: malformed line skipped (expected key = value)", path, lineNo);
       continue;
     }
     mValues[key] = trim(line.substr(eq + 1));
   }
+  int readError = std::ferror(f) ? (errno != 0 ? errno : EIO) : 0;
   std::free(raw);
   std::fclose(f);
+  if (malformed > kMalformedReported) {
+    warn("%s: %d further malformed lines skipped (%d in all)", path, malformed - kMalformedReported,
+         malformed);
+  }
+  if (readError != 0) {
+    warn(
+        "Configuration file %s could not be read after line %d (%s): %zu keys read before it, "
+        "defaults for the rest",
+        path, lineNo, std::strerror(readError), mValues.size());
+    return -1;
+  }
   info("Configuration read from %s (%zu keys)", path, mValues.size());
   return 0;
 }

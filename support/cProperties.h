@@ -12,9 +12,12 @@ class cProperties : public cYlog {
  public:
   cProperties();
 
-  // Returns 0 when the file was read, -1 when it could not be opened. A malformed line is
-  // reported with file and line number and skipped.
+  // Returns 0 when the file was read, -1 when it could not be opened or read to its end (the
+  // keys before a read error are kept). A malformed line is reported with file and line number
+  // and skipped; after kMalformedReported of them the rest are counted in one line at the end.
   int load(const char* path);
+
+  static constexpr int kMalformedReported = 5;
 
   // The returned text stays valid and unchanged as long as the store.
   const char* getString(const char* key, const char* defaultValue) const;

@@ -9,7 +9,8 @@ cReassembler::cReassembler(const cYlog& log, const char* direction)
       mDirection(direction ? direction : ""),
       mCounted(-1),
       mPendingMsg(nullptr),
-      mNextIndex(0) {}
+      mNextIndex(0),
+      mLimit(60, kWarningsPerMinute) {}
 
 cReassembler::cReassembler(const cYlog& log, const char* direction, cStats::Dir counted)
     : cReassembler(log, direction) {
@@ -25,8 +26,9 @@ void cReassembler::count(cStats::Counter counter) const {
 }
 
 void cReassembler::dropPending(const char* why) {
-  mLog.warn("From %s: partial message %d dropped after %d segments: %s", mDirection,
-            mPendingMsg->getMsgId(), mNextIndex, why);
+  if (mLimit.pass())
+    mLog.warn("From %s: partial message %d dropped after %d segments: %s%s", mDirection,
+              mPendingMsg->getMsgId(), mNextIndex, why, mLimit.held().c_str());
   delete mPendingMsg;
   mPendingMsg = nullptr;
   mNextIndex = 0;
@@ -40,7 +42,9 @@ YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
     if (length < 0 || length > 0xFFFF ||
         !YMsg::parseHeader(data, static_cast<unsigned short>(length), &h)) {
       count(cStats::kInvalidUnits);
-      mLog.warn("From %s: invalid segment of %d bytes dropped", mDirection, length);
+      if (mLimit.pass())
+        mLog.warn("From %s: invalid segment of %d bytes dropped%s", mDirection, length,
+                  mLimit.held().c_str());
       return nullptr;
     }
     return take(h, data, static_cast<unsigned short>(length));
@@ -71,12 +75,14 @@ YMsg* cReassembler::take(const YMsg::cHeader& h, const unsigned char* data, unsi
 
   if (mPendingMsg == nullptr) {
     count(cStats::kLostStarts);
-    mLog.warn("From %s: segment %d of message %d dropped: the start of its message was lost",
-              mDirection, h.index, h.id);
+    if (mLimit.pass())
+      mLog.warn("From %s: segment %d of message %d dropped: the start of its message was lost%s",
+                mDirection, h.index, h.id, mLimit.held().c_str());
   } else if (h.id != mPendingMsg->getMsgId()) {
     count(cStats::kLostStarts);
-    mLog.warn("From %s: segment %d of message %d dropped: message %d is being collected",
-              mDirection, h.index, h.id, mPendingMsg->getMsgId());
+    if (mLimit.pass())
+      mLog.warn("From %s: segment %d of message %d dropped: message %d is being collected%s",
+                mDirection, h.index, h.id, mPendingMsg->getMsgId(), mLimit.held().c_str());
   } else if (h.index != mNextIndex) {
     count(cStats::kOutOfOrder);
     char why[64];

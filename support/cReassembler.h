@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/YMsg.h"
+#include "support/cLogLimit.h"
 #include "support/cStats.h"
 #include "support/cYlog.h"
 
@@ -18,11 +19,14 @@ class cReassembler {
   cReassembler& operator=(const cReassembler&) = delete;
 
   // Feeds one received unit (a datagram or a frame). Returns a complete message, owned by the
-  // caller, or null while nothing is complete. Invalid units are dropped with a warning; a unit
-  // that cannot be handled for lack of memory is dropped with an error line.
+  // caller, or null while nothing is complete. Invalid units are dropped with a warning (at most
+  // kWarningsPerMinute a minute; the next one says how many were held back); a unit that cannot
+  // be handled for lack of memory is dropped with an error line.
   YMsg* onUnit(const unsigned char* data, int length);
 
   bool hasPending() const { return mPendingMsg != nullptr; }
+
+  static constexpr int kWarningsPerMinute = 10;
 
  private:
   YMsg* take(const YMsg::cHeader& h, const unsigned char* data, unsigned short length);
@@ -34,4 +38,5 @@ class cReassembler {
   int mCounted;  // a cStats::Dir, or -1
   YMsg* mPendingMsg;
   int mNextIndex;
+  cLogLimit mLimit;
 };

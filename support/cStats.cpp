@@ -30,6 +30,7 @@ const cName kNames[] = {
   {cStats::kCommandMode,    "command-mode",   true,  false},
   {cStats::kFailedWrites,   "failed-send",    true,  true},
   {cStats::kOutOfMemory,    "out-of-memory",  true,  true},
+  {cStats::kOverflow,       "overflow",       true,  false},
 };
 // clang-format on
 

@@ -28,6 +28,7 @@ class cStats {
     kCommandMode,     // segments for the module while it is in command mode (south)
     kFailedWrites,    // serial writes (south) or datagram sends (north) that failed
     kOutOfMemory,     // units of work dropped for lack of memory
+    kOverflow,        // datagrams the kernel dropped, the socket's buffer full (south)
     kCounters
   };
 

@@ -133,6 +133,29 @@ TEST(Config, MalformedLinesAndBadIntegersAreReported) {
   EXPECT_EQ(-2147483647 - 1, props.getInt("x", -2147483647 - 1));
 }
 
+// A binary file is mostly malformed lines: the first few are reported, the rest counted once.
+TEST(Config, ManyMalformedLinesAreCountedNotEachReported) {
+  std::string text = "a = 1\n";
+  for (int i = 0; i < 40; ++i) text += "\x01\x02 junk\n";
+  TempFile file(text + "b = 2\n");
+  cLogCapture log;
+  cProperties props;
+  ASSERT_EQ(0, props.load(file.path()));
+  EXPECT_EQ(cProperties::kMalformedReported, log.count("malformed line skipped"));
+  EXPECT_EQ(
+      1, log.count(std::string(file.path()) + ": 35 further malformed lines skipped (40 in all)"));
+  EXPECT_EQ(2, props.getInt("b", 0));
+}
+
+// A file that opens but fails to read is not "read": the load says so and reports failure.
+TEST(Config, AReadErrorIsReportedNotTakenForTheEnd) {
+  cLogCapture log;
+  cProperties props;
+  EXPECT_EQ(-1, props.load("/proc/self/mem"));  // its first page is not mapped: EIO
+  EXPECT_EQ(1, log.count("Configuration file /proc/self/mem could not be read after line 0"));
+  EXPECT_EQ(0, log.count("Configuration read from"));
+}
+
 TEST(ArgParser, TokensOfModuleLines) {
   // Runs of separators, leading and trailing ones yield no empty tokens.
   struct {

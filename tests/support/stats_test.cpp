@@ -10,7 +10,8 @@ namespace {
 TEST(Stats, SummaryNamesEveryCounterPerDirection) {
   EXPECT_EQ(
       "Counters: south messages=0 bytes=0 invalid=0 stale=0 lost-start=0 out-of-order=0 "
-      "oversize=0 command-mode=0 failed-send=0 out-of-memory=0; north messages=0 bytes=0 "
+      "oversize=0 command-mode=0 failed-send=0 out-of-memory=0 overflow=0; north messages=0 "
+      "bytes=0 "
       "invalid=0 stale=0 lost-start=0 out-of-order=0 oversize=0 bad-fcs=0 oversize-frame=0 "
       "aborted-frame=0 failed-send=0 out-of-memory=0; at-timeouts=0",
       cStats::summary());

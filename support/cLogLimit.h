@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+// Keeps a repeated report from flooding the log: in each interval of intervalSeconds
+// (CLOCK_MONOTONIC) the first burst reports pass and the rest are held back and counted; the
+// next report that passes says how many were held. One instance serves one thread.
+class cLogLimit {
+ public:
+  static constexpr int kDefaultInterval = 60;
+  static constexpr int kDefaultBurst = 5;
+
+  explicit cLogLimit(int intervalSeconds = kDefaultInterval, int burst = kDefaultBurst);
+
+  // True when this report is to be logged now.
+  bool pass();
+  // The text to append to a report that passed: empty, or " (N more since the last report)".
+  std::string held() const;
+
+ private:
+  int mInterval;
+  int mBurst;
+  bool mStarted;
+  long long mWindowStart;     // CLOCK_MONOTONIC seconds
+  int mPassed;                // reports passed in this interval
+  unsigned long mHeld;        // held back since the last report that passed
+  unsigned long mHeldBefore;  // what the last report that passed is to mention
+};
