@@ -15,7 +15,9 @@
 class cFaultTest : public cBenchTest {
  protected:
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  static constexpr long kMemSlackKb = 64 * 1024;  // sanitizers keep freed memory for a while
+  // ASan holds up to 256 MB of freed memory in its quarantine before it reuses any, so here the
+  // bound only catches a runaway; the plain and ARM builds check the tight one.
+  static constexpr long kMemSlackKb = 384 * 1024;
   static constexpr double kIdleCpu = 0.12;
 #else
   static constexpr long kMemSlackKb = 4 * 1024;
