@@ -12,10 +12,9 @@ constexpr int kMargin = cBenchSteps::kMarginMs;
 class RelayTest : public cBenchTest {
  protected:
   // The daemon at twenty times real speed, set up, the peer connected, the broker linked.
-  void bringUp(int segSize = 0, bool connect = true) {
+  void bringUp(bool connect = true) {
     cBenchOptions o;
     o.speed = 20;
-    o.segSize = segSize;
     cBench& b = start(o);
     ASSERT_TRUE(cBenchSteps::waitStartup(b));
     if (connect) {
@@ -54,20 +53,6 @@ TEST_F(RelayTest, BrokerToPeerInSegmentsOfTheDefault256) {
   expectLogCount(13, "BTModem sent");
 }
 
-TEST_F(RelayTest, BrokerToPeerInSegmentsOfAConfigured100) {
-  ASSERT_NO_FATAL_FAILURE(bringUp(100));
-  cBench& b = bench();
-  std::vector<uint8_t> big = payload(3000, 3);
-  ASSERT_EQ(3, b.broker().sendMessage(5, big));
-  ASSERT_TRUE(b.module().waitForMessages(1, wait()));
-  EXPECT_EQ(big, b.module().messages()[0]);
-  std::vector<size_t> sizes = b.module().segmentSizes();
-  ASSERT_EQ(32u, sizes.size());  // 95 payload bytes each
-  EXPECT_EQ(31u, count(sizes, 100));
-  EXPECT_EQ(60u, sizes.back());
-  expectLogCount(1, "BTModem sent 60 bytes");
-}
-
 TEST_F(RelayTest, PeerToBrokerInDatagramsOfAtMost1024) {
   ASSERT_NO_FATAL_FAILURE(bringUp());
   cBench& b = bench();
@@ -97,7 +82,7 @@ TEST_F(RelayTest, PeerToBrokerInDatagramsOfAtMost1024) {
 // In command mode the segments are handed to the driver and logged, but nothing reaches the
 // serial line.
 TEST_F(RelayTest, SouthInCommandModeIsLoggedButNeverWritten) {
-  ASSERT_NO_FATAL_FAILURE(bringUp(0, false));
+  ASSERT_NO_FATAL_FAILURE(bringUp(false));
   cBench& b = bench();
   b.log().sync();
   const size_t written = b.module().bytesReceived();
