@@ -40,12 +40,8 @@ class SegSizeTest : public cBenchTest, public ::testing::WithParamInterface<cSeg
 TEST_P(SegSizeTest, SegmentsOfTheSizeInForce) {
   const cSegSize& r = GetParam();
   cBenchOptions o;
-  o.speed = 20;
   o.keys.push_back({"ferryd.io.segsize", r.value});
-  cBench& b = start(o);
-  ASSERT_TRUE(cBenchSteps::waitStartup(b));
-  ASSERT_TRUE(cBenchSteps::connectPeer(b));
-  ASSERT_TRUE(cBenchSteps::waitNorth(b));
+  cBench& b = bringUp(o);
   std::vector<uint8_t> payload = cBenchWire::payload(r.payload, 9);
   ASSERT_GT(b.broker().sendMessage(9, payload), 0);
   ASSERT_TRUE(b.module().waitForMessages(1, b.realMs(2, cBenchSteps::kMarginMs)));

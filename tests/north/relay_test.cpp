@@ -11,17 +11,6 @@ constexpr int kMargin = cBenchSteps::kMarginMs;
 
 class RelayTest : public cBenchTest {
  protected:
-  // The daemon at twenty times real speed, set up, the peer connected, the broker linked.
-  void bringUp(bool connect = true) {
-    cBenchOptions o;
-    o.speed = 20;
-    cBench& b = start(o);
-    ASSERT_TRUE(cBenchSteps::waitStartup(b));
-    if (connect) {
-      ASSERT_TRUE(cBenchSteps::connectPeer(b));
-    }
-    ASSERT_TRUE(cBenchSteps::waitNorth(b));
-  }
   int wait() { return bench().realMs(2, kMargin); }
 };
 
@@ -30,8 +19,7 @@ size_t count(const std::vector<size_t>& sizes, size_t value) {
 }
 
 TEST_F(RelayTest, BrokerToPeerInSegmentsOfTheDefault256) {
-  ASSERT_NO_FATAL_FAILURE(bringUp());
-  cBench& b = bench();
+  cBench& b = bringUp();
   std::vector<uint8_t> small = payload(100, 1);
   ASSERT_EQ(1, b.broker().sendMessage(3, small));
   ASSERT_TRUE(b.module().waitForMessages(1, wait()));
@@ -54,8 +42,7 @@ TEST_F(RelayTest, BrokerToPeerInSegmentsOfTheDefault256) {
 }
 
 TEST_F(RelayTest, PeerToBrokerInDatagramsOfAtMost1024) {
-  ASSERT_NO_FATAL_FAILURE(bringUp());
-  cBench& b = bench();
+  cBench& b = bringUp();
   std::vector<uint8_t> big = payload(3000, 4);
   b.module().sendMessage(7, big, 256);
   ASSERT_TRUE(b.broker().waitForMessages(1, wait()));
@@ -82,8 +69,7 @@ TEST_F(RelayTest, PeerToBrokerInDatagramsOfAtMost1024) {
 // In command mode the segments are handed to the driver and logged, but nothing reaches the
 // serial line.
 TEST_F(RelayTest, SouthInCommandModeIsLoggedButNeverWritten) {
-  ASSERT_NO_FATAL_FAILURE(bringUp(false));
-  cBench& b = bench();
+  cBench& b = bringUp({}, false);
   b.log().sync();
   const size_t written = b.module().bytesReceived();
   const int transmitted = b.logCount("Transmitting");
@@ -100,8 +86,7 @@ TEST_F(RelayTest, SouthInCommandModeIsLoggedButNeverWritten) {
 // "AT-AB" inside a message never appears on the line (the framing escapes 'A'), so it crosses
 // bypass mode both ways without ending it; the module's own "AT-AB" still does.
 TEST_F(RelayTest, MessagesHoldingAtAbCrossBypassModeBothWays) {
-  ASSERT_NO_FATAL_FAILURE(bringUp());
-  cBench& b = bench();
+  cBench& b = bringUp();
   std::string text = "AT-AB -CommandMode-\r\nAAT-AB AT-AT-AB ";
   std::vector<uint8_t> one = cBenchWire::bytes(text);
   std::vector<uint8_t> many;
@@ -128,8 +113,7 @@ TEST_F(RelayTest, MessagesHoldingAtAbCrossBypassModeBothWays) {
 // Both directions at once: the north thread writes frames to the module while the reader thread
 // sends datagrams north (run under TSan in the threaded set).
 TEST_F(RelayTest, TrafficBothWaysAtOnceArrivesWholeAndInOrder) {
-  ASSERT_NO_FATAL_FAILURE(bringUp());
-  cBench& b = bench();
+  cBench& b = bringUp();
   const int kCount = 30;
   auto size = [](int i) { return static_cast<size_t>(1 + (i * 397) % 2600); };
   std::thread south([&] {
