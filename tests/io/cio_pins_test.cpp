@@ -1,11 +1,18 @@
 // Pin access on the simulated GPIO device: name lookup, reads, writes and device failures.
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include "io/cIO.h"
 #include "tests/common/cLogCapture.h"
 #include "tests/io/cIOTestBoard.h"
 
 namespace {
+
+double now() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
 
 TEST(cIOPins, NamesIgnoreCaseLastDuplicateWinsAndIdZeroIsValid) {
   cLogCapture log;
@@ -110,6 +117,24 @@ TEST(cIOPins, MissingDeviceLeavesEverythingMinusOne) {
   EXPECT_EQ(-1, io.greenPin());
   EXPECT_EQ(-1, io.readPin(12));
   EXPECT_EQ(-1, io.writePin(12, 1));
+  EXPECT_EQ(0, board.sim.countRequests());
+
+  // The board's own instance keeps working: the setters are harmless and the tick still waits a
+  // second each time.
+  cIO::create(&board.props);
+  ASSERT_NE(nullptr, cIO::instance());
+  EXPECT_EQ(-1, cIO::instance()->redPin());
+  cIO::setLedMode(1);
+  cIO::setLedBlink(1);
+  cIO::setResetLine(1);
+  double last = now();
+  for (int i = 0; i < 3; ++i) {
+    cIO::tick();
+    double t = now();
+    EXPECT_GT(t - last, 0.9) << "tick " << i;
+    EXPECT_LT(t - last, 1.5) << "tick " << i;
+    last = t;
+  }
   EXPECT_EQ(0, board.sim.countRequests());
   EXPECT_EQ(0, log.count("", "cIO"));
 }

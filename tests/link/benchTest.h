@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "bench/cBench.h"
 #include "bench/cBenchLeds.h"
@@ -25,6 +26,18 @@ class cBenchTest : public ::testing::Test {
     return *mBench;
   }
   cBench& bench() { return *mBench; }
+  // The daemon at twenty times real speed, set up, the broker linked, the peer connected when
+  // asked.
+  cBench& bringUp(cBenchOptions o = {}, bool connect = true) {
+    o.speed = 20;
+    cBench& b = start(std::move(o));
+    EXPECT_TRUE(cBenchSteps::waitStartup(b));
+    EXPECT_TRUE(cBenchSteps::waitNorth(b));
+    if (connect) {
+      EXPECT_TRUE(cBenchSteps::connectPeer(b));
+    }
+    return b;
+  }
 
   void TearDown() override {
     if (!mBench) return;

@@ -26,16 +26,9 @@ class cFaultTest : public cBenchTest {
   static constexpr double kIdleSeconds = 1.0;
   static constexpr int kMargin = cBenchSteps::kMarginMs;
 
-  // The daemon at twenty times real speed, set up, the broker linked, the peer connected when
-  // asked.
+  // The board up as cBenchTest::bringUp brings it; the fault counts from here.
   cBench& bringUp(cBenchOptions o = {}, bool connect = true) {
-    o.speed = 20;
-    cBench& b = start(o);
-    EXPECT_TRUE(cBenchSteps::waitStartup(b));
-    EXPECT_TRUE(cBenchSteps::waitNorth(b));
-    if (connect) {
-      EXPECT_TRUE(cBenchSteps::connectPeer(b));
-    }
+    cBench& b = cBenchTest::bringUp(std::move(o), connect);
     mark();
     return b;
   }

@@ -1,80 +1,70 @@
+// "ferryd.io.segsize" on the real daemon: one message from the broker reaches the peer whole, in
+// segments of the size configured, or of the default 256 with a warning naming the key, the value
+// and the default when the value is outside 6 to 1021 bytes.
+#include <algorithm>
+#include <ostream>
+
 #include "bench/cBenchWire.h"
 #include "tests/link/benchTest.h"
 
 namespace {
 
-constexpr int kMargin = cBenchSteps::kMarginMs;
-
-class SegSizeTest : public cBenchTest {
- protected:
-  // Starts the daemon with the given "ferryd.io.segsize" text, connects the peer and relays one
-  // message of n bytes from the broker; returns the segment sizes the peer received.
-  std::vector<size_t> relayWith(const std::string& segsize, size_t n) {
-    cBenchOptions o;
-    o.speed = 20;
-    o.keys.push_back({"ferryd.io.segsize", segsize});
-    cBench& b = start(o);
-    EXPECT_TRUE(cBenchSteps::waitStartup(b));
-    EXPECT_TRUE(cBenchSteps::connectPeer(b));
-    EXPECT_TRUE(cBenchSteps::waitNorth(b));
-    std::vector<uint8_t> payload = cBenchWire::payload(n, 9);
-    EXPECT_GT(b.broker().sendMessage(9, payload), 0);
-    EXPECT_TRUE(b.module().waitForMessages(1, b.realMs(2, kMargin)));
-    if (b.module().messages().empty()) return {};
-    EXPECT_EQ(payload, b.module().messages()[0]);
-    return b.module().segmentSizes();
-  }
-  size_t largest(const std::vector<size_t>& sizes) {
-    size_t m = 0;
-    for (size_t s : sizes) m = std::max(m, s);
-    return m;
-  }
-  std::string warning() {
-    std::vector<cBenchLog::cLine> w = bench().log().matching("ferryd.io.segsize", "cBTMsg");
-    return w.empty() ? "" : w[0].level + " " + w[0].message;
-  }
+struct cSegSize {
+  const char* name;
+  const char* value;
+  size_t payload;
+  size_t largest;   // segments the peer receives: all of this size but the last
+  size_t segments;  // how many
+  size_t last;      // the size of the last one
+  bool refused;     // the value is reported and 256 used
 };
 
-// A segment size whose segment carries no payload byte is refused at start-up: warning with the
-// key, the value and the default, and the daemon relays with 256.
-TEST_F(SegSizeTest, TooSmallIsReportedAndTheDefaultUsed) {
-  std::vector<size_t> sizes = relayWith("5", 1000);
-  EXPECT_EQ(256u, largest(sizes));
-  EXPECT_EQ(4u, sizes.size());
-  std::string w = warning();
-  EXPECT_EQ(0u, w.find("WARN "));
-  EXPECT_NE(std::string::npos, w.find("= 5 ")) << w;
-  EXPECT_NE(std::string::npos, w.find("default 256")) << w;
+// Too small: no payload byte fits. Too large: one byte over the largest segment whose frame fits
+// the modem's 2048-byte buffer. The limits themselves: 6-byte segments carry one payload byte
+// each; 1021-byte segments fill the send buffer exactly.
+const cSegSize kRows[] = {
+    {"TooSmall", "5", 1000, 256, 4, 1000 + 4 * 5 - 3 * 256, true},
+    {"TooLarge", "1022", 3000, 256, 12, 3000 + 12 * 5 - 11 * 256, true},
+    {"Negative", "-40", 600, 256, 3, 600 + 3 * 5 - 2 * 256, true},
+    {"Smallest", "6", 120, 6, 120, 6, false},
+    {"Largest", "1021", 3000, 1021, 3, 3000 + 3 * 5 - 2 * 1021, false},
+    {"Hundred", "100", 3000, 100, 32, 60, false},  // 95 payload bytes each
+};
+
+void PrintTo(const cSegSize& r, std::ostream* os) {
+  *os << r.name;
 }
 
-// One byte over the largest segment whose frame fits the modem's 2048-byte buffer.
-TEST_F(SegSizeTest, TooLargeIsReportedAndTheDefaultUsed) {
-  std::vector<size_t> sizes = relayWith("1022", 3000);
-  EXPECT_EQ(256u, largest(sizes));
-  std::string w = warning();
-  EXPECT_NE(std::string::npos, w.find("= 1022 ")) << w;
-  EXPECT_NE(std::string::npos, w.find("default 256")) << w;
+class SegSizeTest : public cBenchTest, public ::testing::WithParamInterface<cSegSize> {};
+
+TEST_P(SegSizeTest, SegmentsOfTheSizeInForce) {
+  const cSegSize& r = GetParam();
+  cBenchOptions o;
+  o.keys.push_back({"ferryd.io.segsize", r.value});
+  cBench& b = bringUp(o);
+  std::vector<uint8_t> payload = cBenchWire::payload(r.payload, 9);
+  ASSERT_GT(b.broker().sendMessage(9, payload), 0);
+  ASSERT_TRUE(b.module().waitForMessages(1, b.realMs(2, cBenchSteps::kMarginMs)));
+  EXPECT_EQ(payload, b.module().messages()[0]);
+  std::vector<size_t> sizes = b.module().segmentSizes();
+  ASSERT_EQ(r.segments, sizes.size());
+  EXPECT_EQ(r.segments - 1,
+            static_cast<size_t>(std::count(sizes.begin(), sizes.end() - 1, r.largest)));
+  EXPECT_EQ(r.last, sizes.back());
+
+  std::vector<cBenchLog::cLine> w = b.log().matching("ferryd.io.segsize", "cBTMsg");
+  if (!r.refused) {
+    EXPECT_TRUE(w.empty()) << w[0].message;
+    return;
+  }
+  ASSERT_EQ(1u, w.size());
+  EXPECT_EQ("WARN", w[0].level);
+  EXPECT_NE(std::string::npos, w[0].message.find(std::string("= ") + r.value + " "))
+      << w[0].message;
+  EXPECT_NE(std::string::npos, w[0].message.find("default 256")) << w[0].message;
 }
 
-TEST_F(SegSizeTest, NegativeIsReportedAndTheDefaultUsed) {
-  EXPECT_EQ(256u, largest(relayWith("-40", 600)));
-  EXPECT_NE(std::string::npos, warning().find("= -40 ")) << warning();
-}
-
-// The limits themselves are accepted: 1021-byte segments fill the send buffer exactly, 6-byte
-// segments carry one payload byte each.
-TEST_F(SegSizeTest, LargestAcceptedSegmentsFillTheBuffer) {
-  std::vector<size_t> sizes = relayWith("1021", 3000);
-  EXPECT_EQ(1021u, largest(sizes));
-  EXPECT_EQ(3u, sizes.size());
-  EXPECT_EQ("", warning());
-}
-
-TEST_F(SegSizeTest, SmallestAcceptedSegmentsCarryOneByte) {
-  std::vector<size_t> sizes = relayWith("6", 120);
-  EXPECT_EQ(120u, sizes.size());
-  EXPECT_EQ(6u, largest(sizes));
-  EXPECT_EQ("", warning());
-}
+INSTANTIATE_TEST_SUITE_P(Values, SegSizeTest, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<cSegSize>& i) { return i.param.name; });
 
 }  // namespace

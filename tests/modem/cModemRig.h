@@ -32,6 +32,11 @@ struct cModemRig {
     sim.enterBypass();
     return waitUntil([this] { return modem->inBypass(); });
   }
+  // Time of the last log line containing text; -1000 if none.
+  double timeOf(const std::string& text) const {
+    auto records = log.matching(text);
+    return records.empty() ? -1000.0 : records.back().time;
+  }
   static bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     for (int waited = 0; waited < timeoutMs; waited += 10) {
       if (done()) return true;

@@ -18,7 +18,7 @@
 #include "north/cLocalMsg.h"
 #include "support/cProperties.h"
 #include "support/cReassembler.h"
-#include "tests/common/cFailingNew.h"
+#include "tests/common/cTestNew.h"
 
 namespace {
 
@@ -34,14 +34,14 @@ Bytes unit(int id, int index, bool last, size_t n) {
   return u;
 }
 
-// Runs work(n), which arms cFailingNew::failNth(n) before the step under test, for n = 1, 2, ...
+// Runs work(n), which arms cTestNew::failNth(n) before the step under test, for n = 1, 2, ...
 // until work completes without a failure; after each run, check() must find everything sound.
 void everyAllocationFails(const std::function<void(long)>& work,
                           const std::function<void(long)>& check) {
   for (long n = 1; n < 10000; ++n) {
     work(n);
-    bool failed = !cFailingNew::armed();
-    cFailingNew::failNth(0);
+    bool failed = !cTestNew::armed();
+    cTestNew::failNth(0);
     check(n);
     if (!failed) return;
   }
@@ -63,7 +63,7 @@ TEST_F(OutOfMemory, ReassemblyDropsTheUnitAndGoesOn) {
   Bytes first = unit(3, 0, false, 300), last = unit(3, 1, true, 200);
   everyAllocationFails(
       [&](long n) {
-        cFailingNew::failNth(n);
+        cTestNew::failNth(n);
         delete r.onUnit(first.data(), static_cast<int>(first.size()));
         delete r.onUnit(last.data(), static_cast<int>(last.size()));
       },
@@ -85,7 +85,7 @@ TEST_F(OutOfMemory, SerialReadIsDroppedAndTheNextLineParsed) {
   };
   everyAllocationFails(
       [&](long n) {
-        cFailingNew::failNth(n);
+        cTestNew::failNth(n);
         feed(enter);
       },
       [&](long n) {
@@ -121,7 +121,7 @@ TEST_F(OutOfMemory, RelayedMessagesAreDroppedWhole) {
     everyAllocationFails(
         [&](long n) {
           YMsg* msg = YMsg::create(1, payload.data(), payload.size());
-          cFailingNew::failNth(n);
+          cTestNew::failNth(n);
           send(msg);
         },
         [](long) {});

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/modem/cModemRig.h"
 
@@ -40,19 +41,6 @@ TEST(ModemReceive, LinesThatAreNotUrcs) {
   EXPECT_EQ("Received: ", received[2].message);
   EXPECT_EQ(0, rig.log.count("Definitely URC"));
   EXPECT_EQ(0, rig.log.count("Bond Ok"));
-}
-
-TEST(ModemReceive, EveryStatusLineOfTheTable) {
-  cModemRig rig;
-  const char* rows[][2] = {{"BDAddress 0016A4B1C2D3", "BDAddress URC"},
-                           {"-CommandMode-", "Command Mode URC"},
-                           {"ConnectionDown", "Connection Down URC"},
-                           {"Fancy Words", "Unknown URC Fancy"}};
-  for (auto& r : rows) rig.sim.sendLine(std::string("AT-AB ") + r[0]);
-  ASSERT_TRUE(rig.log.waitFor("Definitely URC", 4));
-  ASSERT_TRUE(rig.log.waitFor("Unknown URC Fancy"));
-  for (auto& r : rows) EXPECT_EQ(1, rig.log.count(r[1])) << r[0];
-  EXPECT_FALSE(rig.modem->inBypass());
 }
 
 // A status line that arrives while a command waits is acted on, and the command still completes
@@ -106,6 +94,31 @@ TEST(ModemReceive, OverlongLineIsCutAndTheNextLineIsWhole) {
   auto warnings = rig.log.matching("Line longer than 1023 characters");
   ASSERT_EQ(1u, warnings.size());
   EXPECT_EQ("WARN", warnings[0].level);
+}
+
+// The send side: frames go out only in bypass mode, and only when the peer can unframe them.
+TEST(ModemReceive, SendFrameWritesOnlyInBypassMode) {
+  cModemRig rig;
+  std::vector<unsigned char> seg = segmentOf(5, "to the peer");
+  rig.modem->sendFrame(seg.data(), static_cast<int>(seg.size()));
+  usleep(200 * 1000);
+  EXPECT_EQ(0u, rig.sim.bytesReceived());
+  EXPECT_EQ(0, rig.log.count("Transmitting"));
+
+  ASSERT_TRUE(rig.enterBypass());
+  rig.modem->sendFrame(seg.data(), static_cast<int>(seg.size()));
+  ASSERT_TRUE(rig.sim.waitForMessages(1, 2000));
+  EXPECT_EQ(std::vector<uint8_t>({'t', 'o', ' ', 't', 'h', 'e', ' ', 'p', 'e', 'e', 'r'}),
+            rig.sim.messages()[0]);
+  EXPECT_EQ(std::vector<size_t>{seg.size()}, rig.sim.segmentSizes());
+
+  // A payload the peer could not unframe is refused, not written.
+  std::vector<unsigned char> big(cHDLC::kMaxPayload + 1, 0x55);
+  size_t before = rig.sim.bytesReceived();
+  rig.modem->sendFrame(big.data(), static_cast<int>(big.size()));
+  EXPECT_EQ(1, rig.log.count("Frame payload of 1025 bytes dropped"));
+  usleep(200 * 1000);
+  EXPECT_EQ(before, rig.sim.bytesReceived());
 }
 
 }  // namespace

@@ -9,11 +9,6 @@
 
 namespace {
 
-double timeOf(const cModemRig& rig, const std::string& text) {
-  auto records = rig.log.matching(text);
-  return records.empty() ? -1000.0 : records.back().time;
-}
-
 TEST(ModemReply, ReplyAfterThreeSecondsCompletesAtOnce) {
   cModemRig rig;
   cOperation op([&] { rig.modem->enableBond(); });
@@ -23,8 +18,8 @@ TEST(ModemReply, ReplyAfterThreeSecondsCompletesAtOnce) {
   ASSERT_TRUE(rig.log.waitFor("EnableBond Successful"));
   op.join();
   EXPECT_EQ(3, rig.log.count("waitReply timed out"));
-  EXPECT_NEAR(3.5, timeOf(rig, "cmdH: AT-AB BondEnabled") - timeOf(rig, "sending CMD"), 1.5);
-  EXPECT_LT(timeOf(rig, "Command OK") - timeOf(rig, "cmdH: "), 0.3);
+  EXPECT_NEAR(3.5, rig.timeOf("cmdH: AT-AB BondEnabled") - rig.timeOf("sending CMD"), 1.5);
+  EXPECT_LT(rig.timeOf("Command OK") - rig.timeOf("cmdH: "), 0.3);
   EXPECT_EQ(0, rig.log.count("Timed out"));
 }
 

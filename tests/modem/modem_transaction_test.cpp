@@ -10,11 +10,6 @@ namespace {
 
 const double kMargin = 1.5;
 
-double timeOf(const cModemRig& rig, const std::string& text) {
-  auto records = rig.log.matching(text);
-  return records.empty() ? -1000.0 : records.back().time;
-}
-
 // Runs an operation that gets no reply: one "waitReply timed out" a second, then "Timed out".
 void expectTimeout(void (cBTModem::*operation)(), int seconds, const char* success) {
   cModemRig rig;
@@ -24,7 +19,7 @@ void expectTimeout(void (cBTModem::*operation)(), int seconds, const char* succe
   EXPECT_EQ(seconds, rig.log.count("waitReply timed out"));
   // No wait ends early; load can only make each of them late, and the lateness adds up over the
   // waits (the count above shows there were no more of them).
-  double elapsed = timeOf(rig, "Timed out") - timeOf(rig, "sending CMD");
+  double elapsed = rig.timeOf("Timed out") - rig.timeOf("sending CMD");
   EXPECT_GE(elapsed, seconds - 0.05);
   EXPECT_LT(elapsed, seconds * 1.25);
   EXPECT_EQ(0, rig.log.count(success));
@@ -47,10 +42,10 @@ TEST(ModemTransaction, NonMatchingLineRenewsTheWaitBudget) {
   rig.sim.sendLine("AT-AB BondDisabled");
   ASSERT_TRUE(rig.log.waitFor("Timed out", 1, 30000));
   op.join();
-  double sent = timeOf(rig, "sending CMD");
-  EXPECT_NEAR(5.0, timeOf(rig, "cmdH: AT-AB BondDisabled") - sent, kMargin);
-  EXPECT_NEAR(10.0, timeOf(rig, "Timed out") - timeOf(rig, "cmdH: "), kMargin);
-  EXPECT_NEAR(15.0, timeOf(rig, "Timed out") - sent, kMargin);
+  double sent = rig.timeOf("sending CMD");
+  EXPECT_NEAR(5.0, rig.timeOf("cmdH: AT-AB BondDisabled") - sent, kMargin);
+  EXPECT_NEAR(10.0, rig.timeOf("Timed out") - rig.timeOf("cmdH: "), kMargin);
+  EXPECT_NEAR(15.0, rig.timeOf("Timed out") - sent, kMargin);
   EXPECT_EQ(0, rig.log.count("EraseBondTable Successful"));
 }
 

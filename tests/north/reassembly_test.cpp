@@ -40,14 +40,6 @@ const std::vector<tUnit> kExpected = {bytes("B"), bytes("C0C1"), bytes("fresh")}
 
 class ReassemblyTest : public cBenchTest {
  protected:
-  void bringUp() {
-    cBenchOptions o;
-    o.speed = 20;
-    cBench& b = start(o);
-    ASSERT_TRUE(cBenchSteps::waitStartup(b));
-    ASSERT_TRUE(cBenchSteps::connectPeer(b));
-    ASSERT_TRUE(cBenchSteps::waitNorth(b));
-  }
   // Each warning named by its text comes once, from the direction's component.
   void expectWarnings(const std::string& category, const std::string& direction,
                       const std::vector<std::string>& texts) {
@@ -63,8 +55,7 @@ class ReassemblyTest : public cBenchTest {
 };
 
 TEST_F(ReassemblyTest, FromTheBrokerLostAndStraySegmentsNeverWedgeOrGlue) {
-  ASSERT_NO_FATAL_FAILURE(bringUp());
-  cBench& b = bench();
+  cBench& b = bringUp();
   int received = 0;
   for (const tUnit& unit : session(true)) {
     ASSERT_TRUE(b.broker().sendRaw(unit));
@@ -82,8 +73,7 @@ TEST_F(ReassemblyTest, FromTheBrokerLostAndStraySegmentsNeverWedgeOrGlue) {
 }
 
 TEST_F(ReassemblyTest, FromThePeerLostAndStraySegmentsNeverWedgeOrGlue) {
-  ASSERT_NO_FATAL_FAILURE(bringUp());
-  cBench& b = bench();
+  cBench& b = bringUp();
   for (const tUnit& unit : session(false)) {
     tUnit framed = cBenchWire::frame(unit);
     b.module().sendRaw(std::string(framed.begin(), framed.end()));

@@ -11,18 +11,6 @@ constexpr int kMargin = cBenchSteps::kMarginMs;
 
 class RelayTest : public cBenchTest {
  protected:
-  // The daemon at twenty times real speed, set up, the peer connected, the broker linked.
-  void bringUp(int segSize = 0, bool connect = true) {
-    cBenchOptions o;
-    o.speed = 20;
-    o.segSize = segSize;
-    cBench& b = start(o);
-    ASSERT_TRUE(cBenchSteps::waitStartup(b));
-    if (connect) {
-      ASSERT_TRUE(cBenchSteps::connectPeer(b));
-    }
-    ASSERT_TRUE(cBenchSteps::waitNorth(b));
-  }
   int wait() { return bench().realMs(2, kMargin); }
 };
 
@@ -31,8 +19,7 @@ size_t count(const std::vector<size_t>& sizes, size_t value) {
 }
 
 TEST_F(RelayTest, BrokerToPeerInSegmentsOfTheDefault256) {
-  ASSERT_NO_FATAL_FAILURE(bringUp());
-  cBench& b = bench();
+  cBench& b = bringUp();
   std::vector<uint8_t> small = payload(100, 1);
   ASSERT_EQ(1, b.broker().sendMessage(3, small));
   ASSERT_TRUE(b.module().waitForMessages(1, wait()));
@@ -54,23 +41,8 @@ TEST_F(RelayTest, BrokerToPeerInSegmentsOfTheDefault256) {
   expectLogCount(13, "BTModem sent");
 }
 
-TEST_F(RelayTest, BrokerToPeerInSegmentsOfAConfigured100) {
-  ASSERT_NO_FATAL_FAILURE(bringUp(100));
-  cBench& b = bench();
-  std::vector<uint8_t> big = payload(3000, 3);
-  ASSERT_EQ(3, b.broker().sendMessage(5, big));
-  ASSERT_TRUE(b.module().waitForMessages(1, wait()));
-  EXPECT_EQ(big, b.module().messages()[0]);
-  std::vector<size_t> sizes = b.module().segmentSizes();
-  ASSERT_EQ(32u, sizes.size());  // 95 payload bytes each
-  EXPECT_EQ(31u, count(sizes, 100));
-  EXPECT_EQ(60u, sizes.back());
-  expectLogCount(1, "BTModem sent 60 bytes");
-}
-
 TEST_F(RelayTest, PeerToBrokerInDatagramsOfAtMost1024) {
-  ASSERT_NO_FATAL_FAILURE(bringUp());
-  cBench& b = bench();
+  cBench& b = bringUp();
   std::vector<uint8_t> big = payload(3000, 4);
   b.module().sendMessage(7, big, 256);
   ASSERT_TRUE(b.broker().waitForMessages(1, wait()));
@@ -97,8 +69,7 @@ TEST_F(RelayTest, PeerToBrokerInDatagramsOfAtMost1024) {
 // In command mode the segments are handed to the driver and logged, but nothing reaches the
 // serial line.
 TEST_F(RelayTest, SouthInCommandModeIsLoggedButNeverWritten) {
-  ASSERT_NO_FATAL_FAILURE(bringUp(0, false));
-  cBench& b = bench();
+  cBench& b = bringUp({}, false);
   b.log().sync();
   const size_t written = b.module().bytesReceived();
   const int transmitted = b.logCount("Transmitting");
@@ -115,8 +86,7 @@ TEST_F(RelayTest, SouthInCommandModeIsLoggedButNeverWritten) {
 // "AT-AB" inside a message never appears on the line (the framing escapes 'A'), so it crosses
 // bypass mode both ways without ending it; the module's own "AT-AB" still does.
 TEST_F(RelayTest, MessagesHoldingAtAbCrossBypassModeBothWays) {
-  ASSERT_NO_FATAL_FAILURE(bringUp());
-  cBench& b = bench();
+  cBench& b = bringUp();
   std::string text = "AT-AB -CommandMode-\r\nAAT-AB AT-AT-AB ";
   std::vector<uint8_t> one = cBenchWire::bytes(text);
   std::vector<uint8_t> many;
@@ -143,8 +113,7 @@ TEST_F(RelayTest, MessagesHoldingAtAbCrossBypassModeBothWays) {
 // Both directions at once: the north thread writes frames to the module while the reader thread
 // sends datagrams north (run under TSan in the threaded set).
 TEST_F(RelayTest, TrafficBothWaysAtOnceArrivesWholeAndInOrder) {
-  ASSERT_NO_FATAL_FAILURE(bringUp());
-  cBench& b = bench();
+  cBench& b = bringUp();
   const int kCount = 30;
   auto size = [](int i) { return static_cast<size_t>(1 + (i * 397) % 2600); };
   std::thread south([&] {

@@ -1,8 +1,7 @@
-// Heap allocations on the relay paths, counted by the global operator new of counting_new.cpp:
+// Heap allocations on the relay paths, counted by the global operator new of test_new.cpp:
 // cutting and serialising a message, putting one back together, framing and unframing.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -11,8 +10,7 @@
 #include "support/cHDLC.h"
 #include "support/cReassembler.h"
 #include "support/cYlog.h"
-
-extern std::atomic<long> gCountedAllocations;  // counting_new.cpp
+#include "tests/common/cTestNew.h"
 
 namespace {
 
@@ -27,7 +25,7 @@ TEST(Allocations, CuttingAMessageAllocatesNothingPerSegment) {
   std::unique_ptr<YMsg> msg(YMsg::create(1, payload.data(), payload.size()));
   for (int max : {256, 1021, 1024}) {
     unsigned char buf[1024];
-    long before = gCountedAllocations;
+    long before = cTestNew::allocations();
     int segments = 0;
     msg->segmentMessage(max);
     msg->resetSegment();
@@ -36,7 +34,7 @@ TEST(Allocations, CuttingAMessageAllocatesNothingPerSegment) {
       ++segments;
     }
     EXPECT_GT(segments, 60);
-    EXPECT_LE(gCountedAllocations - before, 2) << "segment size " << max;  // the reused segment
+    EXPECT_LE(cTestNew::allocations() - before, 2) << "segment size " << max;  // the reused segment
   }
 }
 
@@ -52,10 +50,10 @@ TEST(Allocations, ReassemblyAllocatesForTheFirstSegmentOnly) {
     units.emplace_back(1024);
     units.back().resize(static_cast<size_t>(s->getMsg(units.back().data(), 1024)));
   }
-  long before = gCountedAllocations;
+  long before = cTestNew::allocations();
   YMsg* whole = nullptr;
   for (const auto& u : units) whole = r.onUnit(u.data(), static_cast<int>(u.size()));
-  long used = gCountedAllocations - before;
+  long used = cTestNew::allocations() - before;
   ASSERT_NE(nullptr, whole);
   EXPECT_EQ(payload, whole->payload());
   delete whole;
@@ -68,13 +66,13 @@ TEST(Allocations, FramingAndUnframingAllocateNothing) {
   cHDLC h;
   auto* batch = new cFrameBatch;
   std::vector<unsigned char> stream;
-  long before = gCountedAllocations;
+  long before = cTestNew::allocations();
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(batch->add(payload.data(), 1021));
   int frames = 0;
   h.unFrame(
       batch->data(), batch->size(),
       [](void* c, const unsigned char*, int) { ++*static_cast<int*>(c); }, &frames);
-  EXPECT_EQ(0, gCountedAllocations - before);
+  EXPECT_EQ(0, cTestNew::allocations() - before);
   EXPECT_EQ(3, frames);
   delete batch;
 }
