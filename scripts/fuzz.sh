@@ -3,7 +3,7 @@
 # fuzz/corpus/<target>/, then fuzzes each target for a bounded time. Any crash, sanitizer report,
 # failed property, leak, time-out or memory overrun fails the run; its input is kept in
 # build/fuzz/findings/.
-#   FUZZ_SECONDS  fuzzing time per target (default 35)
+#   FUZZ_SECONDS  fuzzing time per target (default 20)
 #   FUZZ_RUNS     also stop a target after this many executions (default: no limit)
 #   FUZZ_TARGETS  targets to run (default: every fuzz/fuzz_*.cpp)
 #   FUZZ_BUILD    build folder (default build/fuzz)
@@ -25,7 +25,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
 fi
 
-seconds=${FUZZ_SECONDS:-35}
+seconds=${FUZZ_SECONDS:-20}
 targets=${FUZZ_TARGETS:-$(cd fuzz && ls fuzz_*.cpp | sed 's/^fuzz_//; s/\.cpp$//')}
 build=${FUZZ_BUILD:-build/fuzz}
 runs=()
