@@ -16,17 +16,7 @@ fi
 archs=("$@")
 [ ${#archs[@]} -gt 0 ] || archs=(amd64 armhf arm64)
 bash scripts/setup.sh
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-missing=()
-for p in lintian dpkg-dev binutils; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "package: installing ${missing[*]}"
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash scripts/setup.sh lintian dpkg-dev binutils
 
 version=$(sed -n 's/^project(ferryd VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 out=build/packages

@@ -9,11 +9,7 @@ cd "$(dirname "$0")/.."
 daemon=$(realpath "${1:-build/normal/main/ferryd}")
 max_exposure=2.0
 if ! command -v systemd-analyze >/dev/null; then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  echo "service-check: installing systemd (for systemd-analyze)"
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends systemd
+  bash scripts/setup.sh systemd
 fi
 [ -x "$daemon" ] || { echo "service-check: no daemon at $daemon" >&2; exit 1; }
 

@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
 # Installs, only when missing, every Debian package that the build, the tests and the demo need.
+# With arguments it installs those packages instead (without recommended ones): the fuzz,
+# cross-build, package and service-check scripts name their own this way.
 set -euo pipefail
-pkgs=(build-essential cmake pkg-config git clang-format
-      libgtest-dev libgmock-dev googletest
-      liblog4cpp5-dev
-      umockdev libumockdev-dev libglib2.0-dev
-      faketime libfaketime
-      socat)
+if [ $# -gt 0 ]; then
+  pkgs=("$@")
+  extra=(--no-install-recommends)
+else
+  pkgs=(build-essential cmake pkg-config git clang-format
+        libgtest-dev libgmock-dev googletest
+        liblog4cpp5-dev
+        umockdev libumockdev-dev libglib2.0-dev
+        faketime libfaketime
+        socat)
+  extra=()
+fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -16,5 +24,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${extra[@]}" "${missing[@]}"
 fi

@@ -15,18 +15,7 @@ case "$arch" in
 esac
 tests=${2:-}
 
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-host_pkgs=("$compiler" binutils-"${compiler#g++-}" qemu-user dpkg-dev)
-missing=()
-for p in "${host_pkgs[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "target-tree: installing ${missing[*]}"
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash scripts/setup.sh "$compiler" binutils-"${compiler#g++-}" qemu-user dpkg-dev
 
 # A private apt state for the target architecture: its package lists live under build/, so the
 # machine's dpkg needs no foreign architecture and its own installs stay untouched.
