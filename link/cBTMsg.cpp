@@ -10,6 +10,7 @@
 #include "io/cIO.h"
 #include "modem/cBTModem.h"
 #include "north/cLocalMsg.h"
+#include "support/monotonicCond.h"
 
 namespace {
 
@@ -68,11 +69,7 @@ cBTMsg::cBTMsg(cProperties* props)
   mModem = new cBTModem(mProps->getString("ferryd.io.tty", "/dev/ttyS5"));
   mSegSize = readSegSize();
   pthread_mutex_init(&mStateMutex, nullptr);
-  pthread_condattr_t attr;
-  pthread_condattr_init(&attr);
-  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-  pthread_cond_init(&mStateCond, &attr);
-  pthread_condattr_destroy(&attr);
+  initMonotonicCond(&mStateCond);
   pthread_t thread;
   int rc = pthread_create(&thread, nullptr, &cBTMsg::stateThreadEntry, this);
   if (rc == 0) {

@@ -8,6 +8,7 @@
 #include "link/cBTMsg.h"
 #include "modem/cBTCmdTable.h"
 #include "support/cStats.h"
+#include "support/monotonicCond.h"
 
 cBTCmd::cBTCmd(const char* format, ...)
     : cYlog("cBTCmd"),
@@ -34,11 +35,7 @@ cBTCmd::cBTCmd(const cBTCmdRow* row, ...)
 void cBTCmd::init() {
   mReply[0] = '\0';
   pthread_mutex_init(&mWaitMutex, nullptr);
-  pthread_condattr_t attr;
-  pthread_condattr_init(&attr);
-  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-  pthread_cond_init(&mReplyCond, &attr);
-  pthread_condattr_destroy(&attr);
+  initMonotonicCond(&mReplyCond);
   pthread_mutex_init(&mReplyMutex, nullptr);
 }
 

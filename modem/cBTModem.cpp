@@ -11,6 +11,7 @@
 #include "io/cIO.h"
 #include "support/YMsg.h"
 #include "support/cStats.h"
+#include "support/monotonicCond.h"
 
 cBTModem::cBTModem(cNoDevice)
     : cYlog("cBTModem"),
@@ -32,11 +33,7 @@ cBTModem::cBTModem(cNoDevice)
   mLine[0] = '\0';
   pthread_mutex_init(&mPendingMutex, nullptr);
   pthread_mutex_init(&mWriteMutex, nullptr);
-  pthread_condattr_t attr;
-  pthread_condattr_init(&attr);
-  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-  pthread_cond_init(&mWriteTurn, &attr);
-  pthread_condattr_destroy(&attr);
+  initMonotonicCond(&mWriteTurn);
   pthread_mutex_init(&mSinkMutex, nullptr);
   mHDLC.countDropsIn(cStats::kNorth);
 }
