@@ -183,3 +183,9 @@ void cPerfReport::print(FILE* out) const {
           mMemMessages, mMemStart, mMemEnd);
   printUart(out);
 }
+
+void cPerfReport::printPaced(FILE* out) const {
+  fprintf(out, "## ferryd_perf --latency-only: %d repetitions, variants interleaved\n", mReps);
+  printCpu(out, true, true);
+  printLatency(out);
+}

@@ -37,6 +37,8 @@ class cPerfReport {
     mMemMessages = messages;
   }
   void print(FILE* out) const;
+  // Only the paced runs were made: their CPU and latency tables.
+  void printPaced(FILE* out) const;
 
  private:
   struct cUart {

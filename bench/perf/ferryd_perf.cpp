@@ -31,6 +31,7 @@ struct cOptions {
   double uartSeconds = 2;
   long memoryMessages = 100000;
   bool framingOnly = false;
+  bool latencyOnly = false;
 };
 
 void usage() {
@@ -41,6 +42,7 @@ void usage() {
       "            10 s idle, 2 s UART runs, 100000 messages each way for memory\n"
       "  --long: 5 repetitions, 20 MB saturation runs, 5 s paced runs, 30 s idle, 10 s UART\n"
       "  --framing-only: only the cost of the framing code, no relays\n"
+      "  --latency-only: only the paced runs (latency, paced CPU), no idle, UART or memory\n"
       "  --ferryd: the daemon binary to measure (default: the one built with this program)\n");
 }
 
@@ -66,6 +68,8 @@ bool parse(int argc, char** argv, cOptions* o) {
       *o = {5, 20.0, 5.0, 200, 30, 10, 100000};
     else if (a == "--framing-only")
       o->framingOnly = true;
+    else if (a == "--latency-only")
+      o->latencyOnly = true;
     else if (a == "--ferryd" && i + 1 < argc)
       setenv("FERRYD_PERF_BINARY", argv[++i], 1);
     else
@@ -127,6 +131,7 @@ int main(int argc, char** argv) {
   cPerfReport report(opt.reps);
   cPerfLink& main256 = *trios[0].links[0];
   report.memoryStart(cPerfProc::privateKb(main256.pid()));
+  if (opt.latencyOnly) opt.idleSeconds = 0;
   fprintf(stderr, "idle in stand-by, %.0f s\n", opt.idleSeconds);
   report.idle("stand-by", all, opt.idleSeconds);
   for (cTrio& t : trios)
@@ -141,6 +146,7 @@ int main(int argc, char** argv) {
       for (bool south : {true, false}) {
         for (size_t size : {1000u, 10000u}) {
           for (bool paced : {false, true}) {
+            if (opt.latencyOnly && !paced) continue;
             cPerfRunPlan plan;
             plan.south = south;
             plan.msgSize = size;
@@ -155,7 +161,7 @@ int main(int argc, char** argv) {
         }
       }
       // UART-like arrival of the peer's bytes, at segment size 256 only.
-      if (t.segSize != 256) continue;
+      if (t.segSize != 256 || opt.latencyOnly) continue;
       for (size_t chunk : {16u, 64u}) {
         cPerfRunPlan plan;
         plan.south = false;
@@ -168,6 +174,10 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (opt.latencyOnly) {
+    report.printPaced(stdout);
+    return 0;
+  }
   fprintf(stderr, "wire efficiency (text payloads)\n");
   for (cTrio& t : trios) {
     for (size_t size : {1000u, 10000u}) {
