@@ -176,28 +176,64 @@ void cLocalMsg::relayNorth(YMsg* msg) {
   }
 }
 
-// The message counts as relayed when every datagram was sent.
+// The message's datagrams go to the kernel kSendBatch at a time (sendmmsg), each gathered from
+// its header and its slice of the message's payload, so nothing is copied on the way. The message
+// counts as relayed when every datagram was sent.
 void cLocalMsg::sendSegments(YMsg* msg) {
-  unsigned char buffer[kMaxDatagram];
   msg->segmentMessage(kMaxDatagram);
-  msg->resetSegment();
+  size_t count = msg->segmentCount();
   bool whole = true;
-  for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
-    int n = seg->getMsg(buffer, kMaxDatagram);
-    // Until the north thread has connected the socket, a send would fail (and race the connect).
-    bool connected = mConnected.load(std::memory_order_acquire);
-    ssize_t r = connected ? send(mSocket, buffer, static_cast<size_t>(n), 0) : -1;
-    int err = connected ? errno : ENOTCONN;
-    if (r < 0) {
-      whole = false;
-      cStats::add(cStats::kNorth, cStats::kFailedWrites);
-      if (mTxErrors.pass())
-        error("North Tx Error %d err(%d)%s", static_cast<int>(r), err, mTxErrors.held().c_str());
-    } else {
-      debug("North sent %d bytes", static_cast<int>(r));
-    }
-  }
+  for (size_t first = 0; first < count; first += kSendBatch)
+    whole = sendBatch(msg, first, std::min(count, first + kSendBatch)) && whole;
   if (!whole) return;
   cStats::add(cStats::kNorth, cStats::kMessages);
   cStats::add(cStats::kNorth, cStats::kBytes, msg->payload().size());
+}
+
+// Every datagram is tried once, in order; one that fails is dropped and the rest still go. When
+// the kernel takes some datagrams of a call and refuses the next, it returns the count and keeps
+// the reason to itself: that datagram was not sent and is reported as such.
+bool cLocalMsg::sendBatch(const YMsg* msg, size_t first, size_t end) {
+  YMsg::cSegmentView views[kSendBatch];
+  iovec iov[2 * kSendBatch];
+  mmsghdr datagrams[kSendBatch];
+  memset(datagrams, 0, sizeof datagrams);
+  size_t n = end - first;
+  for (size_t i = 0; i < n; ++i) {
+    msg->viewSegment(first + i, &views[i]);
+    iov[2 * i] = {views[i].header, YMsg::kHeaderSize};
+    iov[2 * i + 1] = {const_cast<uint8_t*>(views[i].payload), views[i].length};
+    datagrams[i].msg_hdr.msg_iov = &iov[2 * i];
+    datagrams[i].msg_hdr.msg_iovlen = views[i].length > 0 ? 2 : 1;
+  }
+  bool whole = true;
+  size_t at = 0;
+  while (at < n) {
+    // Until the north thread has connected the socket, a send would fail (and race the connect).
+    bool connected = mConnected.load(std::memory_order_acquire);
+    int r = connected ? sendmmsg(mSocket, datagrams + at, static_cast<unsigned>(n - at), 0) : -1;
+    int err = connected ? errno : ENOTCONN;
+    if (r >= 0) {
+      for (size_t i = at; i < at + static_cast<size_t>(r); ++i)
+        debug("North sent %d bytes", static_cast<int>(datagrams[i].msg_len));
+      at += static_cast<size_t>(r);
+      if (at == n) break;
+      err = 0;  // a short count: the next datagram was refused, reason untold
+    }
+    whole = false;
+    onSendError(err, first + at, msg->segmentCount());
+    ++at;
+  }
+  return whole;
+}
+
+void cLocalMsg::onSendError(int err, size_t index, size_t count) {
+  cStats::add(cStats::kNorth, cStats::kFailedWrites);
+  if (!mTxErrors.pass()) return;
+  if (err != 0) {
+    error("North Tx Error -1 err(%d)%s", err, mTxErrors.held().c_str());
+  } else {
+    error("North Tx Error -1: datagram %zu of %zu refused, no reason given%s", index + 1, count,
+          mTxErrors.held().c_str());
+  }
 }

@@ -17,6 +17,8 @@ class cLocalMsg : public cYlog {
  public:
   // Largest datagram in either direction: one serialised segment.
   static constexpr int kMaxDatagram = 1024;
+  // Datagrams handed to the kernel in one call when a message goes north.
+  static constexpr size_t kSendBatch = 16;
 
   static void create(cProperties* props);
   // Takes ownership of msg; sends it to the broker in datagrams of at most 1024 bytes.
@@ -37,6 +39,8 @@ class cLocalMsg : public cYlog {
   void onBrokerData(const unsigned char* data, int length);
   void relayNorth(YMsg* msg);
   void sendSegments(YMsg* msg);
+  bool sendBatch(const YMsg* msg, size_t first, size_t end);
+  void onSendError(int err, size_t index, size_t count);
 
   cProperties* mProps;
   int mSocket;

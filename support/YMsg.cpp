@@ -11,6 +11,14 @@ constexpr int kIdMask = 0x7F;
 // A serialised segment must fit the unsigned short size of getMsg and parseMsg.
 constexpr size_t kMaxSegmentPayload = 65535 - YMsg::kHeaderSize;
 
+void putHeader(uint8_t* out, uint8_t id, bool last, uint16_t index, size_t n) {
+  out[0] = static_cast<uint8_t>(id | (last ? kLastBit : 0));
+  out[1] = static_cast<uint8_t>(index & 0xFF);
+  out[2] = static_cast<uint8_t>(index >> 8);
+  out[3] = static_cast<uint8_t>(n & 0xFF);
+  out[4] = static_cast<uint8_t>(n >> 8);
+}
+
 }  // namespace
 
 YMsg::YMsg(int id, int index, bool last)
@@ -67,28 +75,41 @@ void YMsg::resetSegment() {
   mNextSegment = 0;
 }
 
+void YMsg::segmentBounds(size_t k, size_t* offset, size_t* length, bool* last) const {
+  *offset = k * mChunk;
+  *length = std::min(mChunk, mPayload.size() - *offset);
+  *last = *offset + *length == mPayload.size();
+}
+
 YMsg* YMsg::getNextSegment() {
   if (mNextSegment >= mSegmentCount) return nullptr;
-  size_t offset = mNextSegment * mChunk;
-  size_t n = std::min(mChunk, mPayload.size() - offset);
+  size_t offset, n;
+  bool last;
+  segmentBounds(mNextSegment, &offset, &n, &last);
   if (!mCursor) mCursor.reset(new YMsg(mId, 0, false));
   mCursor->mId = mId;
   mCursor->mIndex = static_cast<uint16_t>(mNextSegment);
-  mCursor->mLast = offset + n == mPayload.size();
+  mCursor->mLast = last;
   mCursor->mPayload.assign(mPayload.begin() + offset, mPayload.begin() + offset + n);
   ++mNextSegment;
   return mCursor.get();
+}
+
+bool YMsg::viewSegment(size_t k, cSegmentView* view) const {
+  if (k >= mSegmentCount || view == nullptr) return false;
+  size_t offset;
+  bool last;
+  segmentBounds(k, &offset, &view->length, &last);
+  putHeader(view->header, mId, last, static_cast<uint16_t>(k), view->length);
+  view->payload = view->length > 0 ? mPayload.data() + offset : nullptr;
+  return true;
 }
 
 int YMsg::getMsg(void* buffer, unsigned short size) const {
   size_t n = mPayload.size();
   if (buffer == nullptr || n > kMaxSegmentPayload || size < kHeaderSize + n) return 0;
   auto* out = static_cast<uint8_t*>(buffer);
-  out[0] = static_cast<uint8_t>(mId | (mLast ? kLastBit : 0));
-  out[1] = static_cast<uint8_t>(mIndex & 0xFF);
-  out[2] = static_cast<uint8_t>(mIndex >> 8);
-  out[3] = static_cast<uint8_t>(n & 0xFF);
-  out[4] = static_cast<uint8_t>(n >> 8);
+  putHeader(out, mId, mLast, mIndex, n);
   if (n > 0) std::memcpy(out + kHeaderSize, mPayload.data(), n);
   return static_cast<int>(kHeaderSize + n);
 }

@@ -35,6 +35,17 @@ class YMsg {
   YMsg* getNextSegment();
   // Serialises this segment into buffer; returns the bytes written, or 0 when it does not fit.
   int getMsg(void* buffer, unsigned short size) const;
+  // Segment k of the current cut without copying it: its serialised header, and where its
+  // payload lies inside this message's payload (valid until the message changes). Header then
+  // payload are the bytes getMsg writes for that segment. False when the cut has no segment k.
+  struct cSegmentView {
+    uint8_t header[kHeaderSize];
+    const uint8_t* payload;
+    size_t length;
+  };
+  bool viewSegment(size_t k, cSegmentView* view) const;
+  // Segments in the current cut (0 before any segmentMessage).
+  size_t segmentCount() const { return mSegmentCount; }
   int isLastSegment() const { return mLast ? 1 : 0; }
   // Appends a further segment's payload; false (message unchanged) when the payload would grow
   // past kMaxPayload bytes. The segment stays the caller's.
@@ -60,6 +71,8 @@ class YMsg {
  private:
   YMsg(int id, int index, bool last);
   void clearSegments();
+  // Offset and length of segment k's payload, and whether it is the last one.
+  void segmentBounds(size_t k, size_t* offset, size_t* length, bool* last) const;
   bool append(const uint8_t* data, size_t n, bool last);
 
   uint8_t mId;

@@ -161,4 +161,27 @@ TEST(Segments, PayloadLimitOf65535) {
   EXPECT_EQ(units.size() - 1, size_t(back->getSegIndex()));
 }
 
+// The views the north link sends from (header and a slice of the payload, no copy) give the
+// bytes getMsg writes, for every segment of every cut: empty, one byte, exact multiples, one over.
+TEST(Segments, ViewsGiveTheBytesOfGetMsg) {
+  for (size_t size : {0u, 1u, 1018u, 1019u, 1020u, 2038u, 4000u, 65535u}) {
+    Bytes payload = pattern(size);
+    std::unique_ptr<YMsg> msg(YMsg::create(9, payload.data(), payload.size()));
+    ASSERT_TRUE(msg);
+    for (int max : {6, 256, 1024}) {
+      std::vector<Bytes> units = cut(msg.get(), max);
+      ASSERT_EQ(units.size(), msg->segmentCount());
+      for (size_t k = 0; k < units.size(); ++k) {
+        YMsg::cSegmentView view;
+        ASSERT_TRUE(msg->viewSegment(k, &view));
+        Bytes joined(view.header, view.header + YMsg::kHeaderSize);
+        if (view.length > 0) joined.insert(joined.end(), view.payload, view.payload + view.length);
+        EXPECT_EQ(units[k], joined) << size << " bytes cut at " << max << ", segment " << k;
+      }
+      YMsg::cSegmentView past;
+      EXPECT_FALSE(msg->viewSegment(units.size(), &past));
+    }
+  }
+}
+
 }  // namespace
