@@ -20,7 +20,9 @@ class YMsg;
 class cBTModem : public cYlog {
  public:
   static constexpr int kLineSize = 1024;  // a line keeps at most kLineSize - 1 characters
-  static constexpr int kReadSize = 1024;
+  // One read takes all a tty holds for its reader (the line discipline buffers 4096 bytes): a
+  // burst from the module costs one system call per 4 KB, not one per 1 KB.
+  static constexpr int kReadSize = 4096;
   // Room for the largest payload the peer's unframer accepts, framed.
   static constexpr int kFrameBufSize = 2 + 2 * (cHDLC::kMaxPayload + 2);
 
