@@ -109,16 +109,23 @@ void cPerfReport::printLatency(FILE* out) const {
   fprintf(out,
           "\n### Latency, paced, ms from the send of a message to the arrival of its last byte\n\n"
           "| seg | direction | msg | p50 ferryd | p50 socat -b1024 | p50 socat -b8192 | "
-          "p99 ferryd | p99 socat -b1024 | p99 socat -b8192 |\n|---|---|---|---|---|---|---|---|"
-          "---|\n");
+          "p50 ferryd/b1024 | p50 ferryd/b8192 | p99 ferryd | p99 socat -b1024 | "
+          "p99 socat -b8192 |\n|---|---|---|---|---|---|---|---|---|---|---|\n");
   for (int seg : {256, 1021}) {
     for (bool south : {true, false}) {
       for (size_t size : {1000u, 10000u}) {
         fprintf(out, "| %d | %s | %zu |", seg, south ? "broker->peer" : "peer->broker", size);
-        for (auto get : {p50, p99})
-          for (int i = 0; i < 3; ++i)
-            fprintf(out, " %s |",
-                    medianRange(values({seg, south, size, true, i}, get), "%.3f").c_str());
+        std::vector<double> median[3];
+        for (int i = 0; i < 3; ++i) {
+          median[i] = values({seg, south, size, true, i}, p50);
+          fprintf(out, " %s |", medianRange(median[i], "%.3f").c_str());
+        }
+        // Ratios per repetition, from the runs made side by side, as for CPU.
+        for (int i = 1; i < 3; ++i)
+          fprintf(out, " %s |", medianRange(ratios(median[0], median[i]), "%.2f").c_str());
+        for (int i = 0; i < 3; ++i)
+          fprintf(out, " %s |",
+                  medianRange(values({seg, south, size, true, i}, p99), "%.3f").c_str());
         fprintf(out, "\n");
       }
     }
