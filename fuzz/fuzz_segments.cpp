@@ -129,6 +129,12 @@ void recut(YMsg& msg, int max) {
     int n = seg->getMsg(buf.get(), static_cast<unsigned short>(max));
     FUZZ_CHECK(n >= 5 && n <= max);
     Bytes unit(buf.get(), buf.get() + n);
+    // The view the north link sends from gives the same bytes.
+    YMsg::cSegmentView view;
+    FUZZ_CHECK(msg.viewSegment(units, &view));
+    Bytes viewed(view.header, view.header + YMsg::kHeaderSize);
+    if (view.length > 0) viewed.insert(viewed.end(), view.payload, view.payload + view.length);
+    FUZZ_CHECK(viewed == unit);
     cSegment s;
     FUZZ_CHECK(parse(unit, s));
     FUZZ_CHECK(s.id == msg.getMsgId() && s.index == static_cast<int>(units));
@@ -137,7 +143,7 @@ void recut(YMsg& msg, int max) {
     whole.reset(feed(again, unit));
     ++units;
   }
-  FUZZ_CHECK(units == expectedUnits);
+  FUZZ_CHECK(units == expectedUnits && msg.segmentCount() == units);
   FUZZ_CHECK(whole && whole->payload() == payload && whole->getMsgId() == msg.getMsgId());
   FUZZ_CHECK(!again.hasPending());
 }
