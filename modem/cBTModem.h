@@ -41,6 +41,8 @@ class cBTModem : public cYlog {
   void configureTty(int fd, const char* path);
   // Opens the device again after a hang-up (reader thread); true when the new one is in place.
   bool reopenTty();
+  // A failed or hung-up device (reader thread): warned once, waits a second, reopens.
+  void onDeviceDown(bool* warned, int err);
   // Writes all len bytes (after partial writes and EINTR); never interleaves with another write.
   int write(const char* data, int len);
   // Frames and writes one payload in bypass mode; drops it in command mode. True when the frame

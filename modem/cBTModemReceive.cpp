@@ -56,34 +56,34 @@ void cBTModem::receive() {
   ssize_t n = read(mTtyFd, buffer, sizeof buffer);
   int readErrno = errno;
   if (n == 0) {
-    if (monotonicSeconds() - start < 0.5) {
-      if (!mQuickEofWarned) {
-        warn("Serial device reads end at once (hung up?): reading once a second");
-        onConnectionDownURC();  // the module went away: a connection it carried is gone
-      }
-      mQuickEofWarned = true;
-      sleep(1);
-      reopenTty();
-    }
+    if (monotonicSeconds() - start < 0.5) onDeviceDown(&mQuickEofWarned, 0);
     return;
   }
   debug("Received %d bytes", static_cast<int>(n));
   if (n < 0) {
-    if (readErrno != EINTR) {
-      if (!mReadErrorWarned) {
-        warn("Serial device read failed err(%d): reading once a second", readErrno);
-        onConnectionDownURC();
-      }
-      mReadErrorWarned = true;
-      sleep(1);
-      reopenTty();
-    }
+    if (readErrno != EINTR) onDeviceDown(&mReadErrorWarned, readErrno);
     return;
   }
   mQuickEofWarned = false;
   mReadErrorWarned = false;
   mReopenSaid = false;
   onSerialBytes(buffer, static_cast<int>(n));
+}
+
+// Said once per failing spell (err 0: reads end at once, a hang-up); a connection the module
+// carried is gone. Then a second's pause and the device opened again.
+void cBTModem::onDeviceDown(bool* warned, int err) {
+  if (!*warned) {
+    if (err == 0) {
+      warn("Serial device reads end at once (hung up?): reading once a second");
+    } else {
+      warn("Serial device read failed err(%d): reading once a second", err);
+    }
+    onConnectionDownURC();
+  }
+  *warned = true;
+  sleep(1);
+  reopenTty();
 }
 
 // Each part of the read goes to the mode in force; a part ends where a byte changes the mode.

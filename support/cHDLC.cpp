@@ -35,7 +35,12 @@ struct EscapeTable {
 constexpr EscapeTable kEscapeTable;
 
 bool needsEscape(unsigned char b) {
-  return b == kFlag || b == kEscape || b == 'A';
+  return kEscapeTable.v[b] != 0;
+}
+
+// One byte into the running FCS-16.
+inline unsigned fcsStep(unsigned fcs, unsigned char b) {
+  return (fcs >> 8) ^ kFcsTable.v[(fcs ^ b) & 0xFF];
 }
 
 void putEscaped(unsigned char b, unsigned char* out, int& n) {
@@ -52,7 +57,7 @@ void putEscaped(unsigned char b, unsigned char* out, int& n) {
 cHDLC::cHDLC() : mState(kHunt), mLength(0), mFcs(0xFFFF), mBuf{}, mDropped{}, mCounted(-1) {}
 
 unsigned short cHDLC::fcs16(const unsigned char* data, int length, unsigned short fcs) {
-  for (int i = 0; i < length; ++i) fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ data[i]) & 0xFF];
+  for (int i = 0; i < length; ++i) fcs = static_cast<unsigned short>(fcsStep(fcs, data[i]));
   return fcs;
 }
 
@@ -84,7 +89,7 @@ int cHDLC::frame(const unsigned char* data, int length, unsigned char* out) {
   // the second is kept only when the byte needed escaping (out has room for the worst case).
   for (const unsigned char* end = data + length; data != end; ++data) {
     unsigned char b = *data;
-    fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ b) & 0xFF];
+    fcs = fcsStep(fcs, b);
     unsigned char escaped = kEscapeTable.v[b];
     o[0] = escaped ? kEscape : b;
     o[1] = b ^ kEscapeXor;
@@ -92,7 +97,7 @@ int cHDLC::frame(const unsigned char* data, int length, unsigned char* out) {
   }
   fcs = ~fcs;
   for (unsigned char b : {static_cast<unsigned char>(fcs), static_cast<unsigned char>(fcs >> 8)}) {
-    if (kEscapeTable.v[b]) *o++ = kEscape, b ^= kEscapeXor;
+    if (needsEscape(b)) *o++ = kEscape, b ^= kEscapeXor;
     *o++ = b;
   }
   *o++ = kFlag;
@@ -155,7 +160,7 @@ int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
     return 0;
   }
   mBuf[mLength++] = byte;
-  mFcs = (mFcs >> 8) ^ kFcsTable.v[(mFcs ^ byte) & 0xFF];
+  mFcs = fcsStep(mFcs, byte);
   return 0;
 }
 
@@ -176,7 +181,7 @@ int cHDLC::unFrame(const unsigned char* data, int length, cDeliver deliver, void
       while (p != end && room > 0 && *p != kFlag && *p != kEscape) {
         unsigned char b = *p++;
         mBuf[n++] = b;
-        fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ b) & 0xFF];
+        fcs = fcsStep(fcs, b);
         --room;
       }
       if (p == end) break;
@@ -223,7 +228,7 @@ int cHDLC::unFrame(const unsigned char* data, int length, cDeliver deliver, void
       continue;
     }
     mBuf[n++] = b;
-    fcs = (fcs >> 8) ^ kFcsTable.v[(fcs ^ b) & 0xFF];
+    fcs = fcsStep(fcs, b);
   }
   mState = state;
   mLength = n;
