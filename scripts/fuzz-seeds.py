@@ -94,17 +94,6 @@ def segments_seeds():
     write("segments", "drops", odd)
 
 
-def config_seeds():
-    with open("etc/ferryd.conf", "rb") as f:
-        conf = f.read()
-    write("config", "example-conf", b"  " + conf[:900])
-    write("config", "edge-lines", b"=\x20" + b"a = 1\n a=2 \n=novalue\nnokey\n# c = 3\n\n"
-          b"n = -2147483648\nm = 2147483648\np = +7\nq = 7x\nr = \nx\t=\ty z\r\n")
-    write("config", "module-lines", b"  " + b"AT-AB BondOk\nAT-AB  -BypassMode-\n"
-          b"AT-AB BuildVersion=1.2\nAT-AB PIN=0000\n")
-    write("config", "binary", b"\x00=" + b"k=\x00v\nk2 = v\x00w\n\xff\xfe=\x01\n")
-
-
 def rd(data):
     return b"\x00" + u16(len(data)) + data
 
@@ -132,5 +121,4 @@ def modem_seeds():
 if __name__ == "__main__":
     hdlc_seeds()
     segments_seeds()
-    config_seeds()
     modem_seeds()
