@@ -95,17 +95,6 @@ TEST(cIOPins, PinsOfAFailedTableAreMinusOne) {
   EXPECT_EQ(-1, io.greenPin());
 }
 
-TEST(cIOPins, ConfiguredNamesAreUsed) {
-  cIOTestBoard board({{"KEY0", 40, 1}, {"RST", 41, 0}, {"R", 42, 0}, {"G", 43, 0}},
-                     "ferryd.io.btpair = key0\nferryd.io.btreset = RST\n"
-                     "ferryd.io.btledr = R\nferryd.io.btledg = g\n");
-  cIO io(&board.props);
-  EXPECT_EQ(40, io.pairPin());
-  EXPECT_EQ(41, io.resetPin());
-  EXPECT_EQ(42, io.redPin());
-  EXPECT_EQ(43, io.greenPin());
-}
-
 TEST(cIOPins, MissingDeviceLeavesEverythingMinusOne) {
   cLogCapture log;
   cIOTestBoard board(cSimGpio::defaultPins(), "ferryd.io.pvxio = /dev/ferryd-no-such-device\n");

@@ -23,27 +23,6 @@ bool matches(cBTCmd& cmd, const std::string& line) {
   return cmd.parseReply(buf.data());
 }
 
-TEST(ModemCommands, LinesAndWaitBudgetsOfTheSevenCommands) {
-  struct {
-    std::unique_ptr<cBTCmd> cmd;
-    const char* line;
-    int retries;
-  } rows[] = {
-      {std::make_unique<cBTCmdGetConfig>(), "AT+AB config\r\n", 10},
-      {std::make_unique<cBTCmdSetName>("Bramblefox"), "AT+AB DefaultLocalName Bramblefox\r\n", 10},
-      {std::make_unique<cBTCmdSPPDisconnect>(), "AT+AB SPPDisconnect\r\n", 10},
-      {std::make_unique<cBTCmdUpdateInquiryScan>(0, 18, 2048),
-       "AT+AB UpdateInquiryScan 0 18 2048\r\n", 60},
-      {std::make_unique<cBTCmdEnableBond>(), "AT+AB EnableBond\r\n", 10},
-      {std::make_unique<cBTCmdDisableBond>(), "AT+AB DisableBond\r\n", 10},
-      {std::make_unique<cBTCmdEraseBondTable>(), "AT+AB EraseBondTable\r\n", 10},
-  };
-  for (auto& r : rows) {
-    EXPECT_STREQ(r.line, r.cmd->getCmdText());
-    EXPECT_EQ(r.retries, r.cmd->retries()) << r.line;
-  }
-}
-
 TEST(ModemCommands, MatchersCompareWordOneExactlyOrByPrefix) {
   cBTCmdEnableBond enable;
   cBTCmdDisableBond disable;

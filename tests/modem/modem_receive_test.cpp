@@ -58,28 +58,6 @@ TEST(ModemReceive, StatusLineWhilePendingIsActedOn) {
   EXPECT_EQ(1, rig.log.count("cmdH: AT-AB BondEnabled"));
 }
 
-// Bytes after "-BypassMode-" in the same read are unframed: here they start with the escape, so
-// bypass mode ends within the read and the status line after it is read whole.
-TEST(ModemReceive, BypassModeStartsAfterItsLine) {
-  cModemRig rig;
-  ASSERT_TRUE(rig.sendRead("AT-AB -BypassMode-\r\nAT-AB BondOk\r\n"));
-  ASSERT_TRUE(rig.log.waitFor("Bond Ok (pairing) URC"));
-  EXPECT_EQ(1, rig.log.count("BypassMode Enabled URC"));
-  EXPECT_EQ(1, rig.log.count("Probably need to bail now"));
-  EXPECT_EQ(1, rig.log.count("Received: AT-AB BondOk"));
-  EXPECT_EQ(1, rig.log.count("Bond Ok (pairing) URC"));
-  EXPECT_FALSE(rig.modem->inBypass());
-  ASSERT_TRUE(rig.sendRead("AT-AB -BypassMode-\r\nxx BondOk\r\n"));
-  EXPECT_TRUE(cModemRig::waitUntil([&] { return rig.modem->inBypass(); }));
-  EXPECT_EQ(3, rig.log.count("Received: "));
-  ASSERT_TRUE(rig.sendRead("AT-AB ConnectionDown\r\n"));
-  ASSERT_TRUE(rig.log.waitFor("Connection Down URC"));
-  EXPECT_EQ(1, rig.log.count("Received: AT-AB ConnectionDown"));
-  EXPECT_EQ(1, rig.log.count("Connection Down URC"));
-  // The status line is logged before its action runs.
-  EXPECT_TRUE(cModemRig::waitUntil([&] { return !rig.modem->inBypass(); }));
-}
-
 // A line over 1023 characters is cut there with one warning; the next line is intact. The cut
 // is placed so that only a line of exactly 1023 characters ends in the word "BondOk".
 TEST(ModemReceive, OverlongLineIsCutAndTheNextLineIsWhole) {

@@ -96,34 +96,6 @@ TEST(Segments, GetMsgWritesNothingWhenTheSegmentDoesNotFit) {
   EXPECT_EQ(0xEE, buf[15]);
 }
 
-TEST(Segments, ReassembledFrom1024ReCutAt256) {
-  Bytes payload = pattern(3000);
-  std::unique_ptr<YMsg> original(YMsg::create(42, payload.data(), payload.size()));
-  std::vector<Bytes> units = cut(original.get(), 1024);
-  ASSERT_EQ(3u, units.size());
-
-  std::unique_ptr<YMsg> whole(YMsg::parseMsg(units[0].data(), units[0].size()));
-  ASSERT_TRUE(whole);
-  for (size_t i = 1; i < units.size(); ++i) {
-    std::unique_ptr<YMsg> seg(YMsg::parseMsg(units[i].data(), units[i].size()));
-    ASSERT_TRUE(seg);
-    ASSERT_TRUE(whole->addSegment(seg.get()));
-  }
-  EXPECT_TRUE(whole->isLastSegment());
-  EXPECT_EQ(payload, whole->payload());
-
-  std::vector<Bytes> small = cut(whole.get(), 256);
-  ASSERT_EQ((3000u + 250) / 251, small.size());
-  Bytes joined;
-  for (size_t i = 0; i < small.size(); ++i) {
-    EXPECT_LE(small[i].size(), 256u);
-    EXPECT_EQ(42 | (i + 1 == small.size() ? 0x80 : 0), small[i][0]);
-    EXPECT_EQ(i, size_t(small[i][1] | small[i][2] << 8));
-    joined.insert(joined.end(), small[i].begin() + 5, small[i].end());
-  }
-  EXPECT_EQ(payload, joined);
-}
-
 TEST(Segments, InvalidUnitsAreRefused) {
   Bytes unit = {0x81, 0, 0, 4, 0, 1, 2, 3, 4, 5};
   for (unsigned short len = 0; len < 5; ++len) EXPECT_EQ(nullptr, YMsg::parseMsg(unit.data(), len));
