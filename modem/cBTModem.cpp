@@ -108,7 +108,13 @@ bool cBTModem::reopenTty() {
 // write in progress (a batch of frames is bounded), however long the message being sent.
 int cBTModem::write(const char* data, int len) {
   debug("Transmitting %d bytes", len);
+  // The turn ends however the call is left: a turn kept would stop every later writer for good.
+  struct cTurn {
+    cBTModem* modem;
+    ~cTurn() { modem->endWriteTurn(); }
+  };
   takeWriteTurn();
+  cTurn turn{this};
   int done = 0;
   while (done < len) {
     ssize_t n = ::write(mTtyFd, data + done, len - done);
@@ -119,12 +125,10 @@ int cBTModem::write(const char* data, int len) {
     } else {
       int err = errno;
       if (mTtyFd >= 0 && mWriteErrors.pass())
-        warn("Write failed err(%d) after %d of %d bytes%s", err, done, len,
-             mWriteErrors.held().c_str());
+        warn("Write failed err(%d) after %d of %d bytes%s", err, done, len, mWriteErrors.held());
       break;
     }
   }
-  endWriteTurn();
   return (done == 0 && len > 0) ? -1 : done;
 }
 

@@ -133,7 +133,7 @@ bool cBTModem::onCommandByte(unsigned char byte) {
     mLineCut = true;
     if (mLongLines.pass())
       warn("Line longer than %d characters: cut, the rest up to its LF dropped%s", kLineSize - 1,
-           mLongLines.held().c_str());
+           mLongLines.held());
   }
   return false;
 }

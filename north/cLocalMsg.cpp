@@ -115,7 +115,7 @@ void cLocalMsg::readLoop() {
     }
     if (err == EINTR) continue;
     if (mReadErrors.pass())
-      warn("Socket Read Error %d err(%d)%s", static_cast<int>(n), err, mReadErrors.held().c_str());
+      warn("Socket Read Error %d err(%d)%s", static_cast<int>(n), err, mReadErrors.held());
     if (++failures > 1) sleep(1);
   }
 }
@@ -146,7 +146,7 @@ void cLocalMsg::onOverflow(uint32_t overflow) {
   cStats::add(cStats::kSouth, cStats::kOverflow, dropped);
   if (mOverflows.pass())
     warn("%u datagrams from the broker dropped: the socket's receive buffer was full%s", dropped,
-         mOverflows.held().c_str());
+         mOverflows.held());
 }
 
 void cLocalMsg::onBrokerData(const unsigned char* data, int length) {
@@ -231,9 +231,9 @@ void cLocalMsg::onSendError(int err, size_t index, size_t count) {
   cStats::add(cStats::kNorth, cStats::kFailedWrites);
   if (!mTxErrors.pass()) return;
   if (err != 0) {
-    error("North Tx Error -1 err(%d)%s", err, mTxErrors.held().c_str());
+    error("North Tx Error -1 err(%d)%s", err, mTxErrors.held());
   } else {
     error("North Tx Error -1: datagram %zu of %zu refused, no reason given%s", index + 1, count,
-          mTxErrors.held().c_str());
+          mTxErrors.held());
   }
 }

@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <cstdio>
+
 cLogLimit::cLogLimit(int intervalSeconds, int burst)
     : mInterval(intervalSeconds),
       mBurst(burst),
@@ -9,7 +11,7 @@ cLogLimit::cLogLimit(int intervalSeconds, int burst)
       mWindowStart(0),
       mPassed(0),
       mHeld(0),
-      mHeldBefore(0) {}
+      mHeldText{} {}
 
 bool cLogLimit::pass() {
   timespec now;
@@ -24,12 +26,11 @@ bool cLogLimit::pass() {
     return false;
   }
   ++mPassed;
-  mHeldBefore = mHeld;
+  if (mHeld == 0) {
+    mHeldText[0] = '\0';
+  } else {
+    snprintf(mHeldText, sizeof mHeldText, " (%lu more since the last report)", mHeld);
+  }
   mHeld = 0;
   return true;
-}
-
-std::string cLogLimit::held() const {
-  if (mHeldBefore == 0) return std::string();
-  return " (" + std::to_string(mHeldBefore) + " more since the last report)";
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string>
-
 // Keeps a repeated report from flooding the log: in each interval of intervalSeconds
 // (CLOCK_MONOTONIC) the first burst reports pass and the rest are held back and counted; the
 // next report that passes says how many were held. One instance serves one thread.
@@ -15,14 +13,16 @@ class cLogLimit {
   // True when this report is to be logged now.
   bool pass();
   // The text to append to a report that passed: empty, or " (N more since the last report)".
-  std::string held() const;
+  // Kept in the instance until the next pass(): building a warning never needs memory, so a
+  // report cannot fail while its caller holds a lock or a turn.
+  const char* held() const { return mHeldText; }
 
  private:
   int mInterval;
   int mBurst;
   bool mStarted;
-  long long mWindowStart;     // CLOCK_MONOTONIC seconds
-  int mPassed;                // reports passed in this interval
-  unsigned long mHeld;        // held back since the last report that passed
-  unsigned long mHeldBefore;  // what the last report that passed is to mention
+  long long mWindowStart;  // CLOCK_MONOTONIC seconds
+  int mPassed;             // reports passed in this interval
+  unsigned long mHeld;     // held back since the last report that passed
+  char mHeldText[64];      // what the last report that passed is to mention
 };

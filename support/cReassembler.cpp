@@ -28,7 +28,7 @@ void cReassembler::count(cStats::Counter counter) const {
 void cReassembler::dropPending(const char* why) {
   if (mLimit.pass())
     mLog.warn("From %s: partial message %d dropped after %d segments: %s%s", mDirection,
-              mPendingMsg->getMsgId(), mNextIndex, why, mLimit.held().c_str());
+              mPendingMsg->getMsgId(), mNextIndex, why, mLimit.held());
   delete mPendingMsg;
   mPendingMsg = nullptr;
   mNextIndex = 0;
@@ -44,7 +44,7 @@ YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
       count(cStats::kInvalidUnits);
       if (mLimit.pass())
         mLog.warn("From %s: invalid segment of %d bytes dropped%s", mDirection, length,
-                  mLimit.held().c_str());
+                  mLimit.held());
       return nullptr;
     }
     return take(h, data, static_cast<unsigned short>(length));
@@ -77,12 +77,12 @@ YMsg* cReassembler::take(const YMsg::cHeader& h, const unsigned char* data, unsi
     count(cStats::kLostStarts);
     if (mLimit.pass())
       mLog.warn("From %s: segment %d of message %d dropped: the start of its message was lost%s",
-                mDirection, h.index, h.id, mLimit.held().c_str());
+                mDirection, h.index, h.id, mLimit.held());
   } else if (h.id != mPendingMsg->getMsgId()) {
     count(cStats::kLostStarts);
     if (mLimit.pass())
       mLog.warn("From %s: segment %d of message %d dropped: message %d is being collected%s",
-                mDirection, h.index, h.id, mPendingMsg->getMsgId(), mLimit.held().c_str());
+                mDirection, h.index, h.id, mPendingMsg->getMsgId(), mLimit.held());
   } else if (h.index != mNextIndex) {
     count(cStats::kOutOfOrder);
     char why[64];

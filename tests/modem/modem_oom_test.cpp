@@ -4,18 +4,23 @@
 // log4cpp ends the process when an allocation fails inside it, whatever its caller does.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 #include <log4cpp/Category.hh>
 #include <log4cpp/Priority.hh>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "bench/cSimModule.h"
 #include "link/cBTMsg.h"
 #include "modem/cBTModem.h"
 #include "north/cLocalMsg.h"
+#include "support/cLogLimit.h"
 #include "support/cProperties.h"
 #include "support/cReassembler.h"
 #include "tests/common/cTestNew.h"
@@ -96,6 +101,33 @@ TEST_F(OutOfMemory, SerialReadIsDroppedAndTheNextLineParsed) {
         EXPECT_FALSE(modem.inBypass()) << n;
       });
   EXPECT_GT(outOfMemory(cStats::kNorth), 0u);
+}
+
+double monotonicSeconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec + now.tv_nsec / 1e9;
+}
+
+// The serial line is written one turn at a time. A failed write whose warning says how many were
+// held back, built while memory runs out, still ends its turn: the next writer gets one.
+TEST_F(OutOfMemory, FailedWriteEndsItsTurn) {
+  cSimModule sim;
+  cBTModem* modem = new cBTModem(sim.ttyPath().c_str());
+  sim.hangUp();  // every write fails from now on
+  for (int i = 0; i <= cLogLimit::kDefaultBurst; ++i) EXPECT_EQ(-1, modem->write("AT\r\n", 4));
+  double next = monotonicSeconds() + cLogLimit::kDefaultInterval + 1;
+  while (monotonicSeconds() < next) usleep(100 * 1000);
+  cTestNew::failNth(1);
+  EXPECT_NO_THROW(modem->write("AT\r\n", 4));  // this one says a write was held back
+  cTestNew::failNth(0);
+  static std::atomic<bool> written{false};
+  std::thread([modem] {
+    modem->write("AT\r\n", 4);
+    written = true;
+  }).detach();
+  for (int waited = 0; waited < 200 && !written; ++waited) usleep(10 * 1000);
+  EXPECT_TRUE(written) << "the next writer never got its turn";
 }
 
 std::string configFile() {
