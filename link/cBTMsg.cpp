@@ -10,6 +10,7 @@
 #include "io/cIO.h"
 #include "modem/cBTModem.h"
 #include "north/cLocalMsg.h"
+#include "support/cLoopGuard.h"
 #include "support/monotonicCond.h"
 
 namespace {
@@ -134,8 +135,9 @@ void* cBTMsg::stateThreadEntry(void* self) {
 }
 
 void cBTMsg::stateThread() {
-  startUp();
-  for (;;) tick();
+  cLoopGuard guard(*this, "link state");
+  guard.run([this] { startUp(); });
+  for (;;) guard.run([this] { tick(); });
 }
 
 // Leaves the module unbonded and named, as the stand-by entry would, then the LEDs dark.

@@ -1,6 +1,7 @@
 #include "io/cIO.h"
 #include "link/cBTMsg.h"
 #include "north/cLocalMsg.h"
+#include "support/cLoopGuard.h"
 #include "support/cProperties.h"
 #include "support/cYlog.h"
 
@@ -14,5 +15,7 @@ int main(int argc, char** argv) {
   cIO::create(&props);
   cLocalMsg::create(&props);
   cBTMsg::create(&props);
-  for (;;) cIO::tick();
+  cYlog log("main");
+  cLoopGuard guard(log, "main");
+  for (;;) guard.run(cIO::tick);
 }

@@ -10,6 +10,7 @@
 #include "modem/cBTCmd.h"
 #include "modem/cBTModem.h"
 #include "support/cArgParser.h"
+#include "support/cLoopGuard.h"
 #include "support/cStats.h"
 
 namespace {
@@ -44,7 +45,8 @@ void* cBTModem::readerThreadEntry(void* self) {
 }
 
 void cBTModem::readerThread() {
-  for (;;) receive();
+  cLoopGuard guard(*this, "modem reader");
+  for (;;) guard.run([this] { receive(); });
 }
 
 // One read: returns with data, or after 5 s without (VTIME). A device that failed or hung up

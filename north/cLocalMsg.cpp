@@ -15,6 +15,7 @@
 #include <new>
 
 #include "link/cBTMsg.h"
+#include "support/cLoopGuard.h"
 
 namespace {
 
@@ -94,30 +95,34 @@ bool cLocalMsg::connectBroker() {
 // One datagram per read. An empty datagram is a unit like any other (and dropped as invalid),
 // not a failure. A failed read is retried at once; a further failure in a row waits a second
 // first, so a socket that keeps failing cannot spin the thread; its lines are rate-limited.
+// Nothing a read leads to (a warning included) may end the thread.
 void cLocalMsg::readLoop() {
   unsigned char buffer[kMaxDatagram];
   int failures = 0;
-  for (;;) {
-    uint32_t overflow = mOverflow;
-    ssize_t n = receive(buffer, sizeof buffer, &overflow);
-    int err = errno;
-    if (n >= 0) {
-      failures = 0;
-      if (overflow != mOverflow) onOverflow(overflow);
-      debug("Received %d bytes from server", static_cast<int>(n));
-      try {
-        onBrokerData(buffer, static_cast<int>(n));
-      } catch (const std::bad_alloc&) {
-        cStats::add(cStats::kSouth, cStats::kOutOfMemory);
-        error("Out of memory: datagram of %d bytes from the broker dropped", static_cast<int>(n));
-      }
-      continue;
+  cLoopGuard guard(*this, "north");
+  for (;;) guard.run([&] { readOnce(buffer, sizeof buffer, &failures); });
+}
+
+void cLocalMsg::readOnce(unsigned char* buffer, size_t size, int* failures) {
+  uint32_t overflow = mOverflow;
+  ssize_t n = receive(buffer, size, &overflow);
+  int err = errno;
+  if (n >= 0) {
+    *failures = 0;
+    if (overflow != mOverflow) onOverflow(overflow);
+    debug("Received %d bytes from server", static_cast<int>(n));
+    try {
+      onBrokerData(buffer, static_cast<int>(n));
+    } catch (const std::bad_alloc&) {
+      cStats::add(cStats::kSouth, cStats::kOutOfMemory);
+      error("Out of memory: datagram of %d bytes from the broker dropped", static_cast<int>(n));
     }
-    if (err == EINTR) continue;
-    if (mReadErrors.pass())
-      warn("Socket Read Error %d err(%d)%s", static_cast<int>(n), err, mReadErrors.held());
-    if (++failures > 1) sleep(1);
+    return;
   }
+  if (err == EINTR) return;
+  if (mReadErrors.pass())
+    warn("Socket Read Error %d err(%d)%s", static_cast<int>(n), err, mReadErrors.held());
+  if (++*failures > 1) sleep(1);
 }
 
 ssize_t cLocalMsg::receive(unsigned char* buffer, size_t size, uint32_t* overflow) {

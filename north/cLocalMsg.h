@@ -32,6 +32,7 @@ class cLocalMsg : public cYlog {
   void northThread();
   bool connectBroker();
   void readLoop();
+  void readOnce(unsigned char* buffer, size_t size, int* failures);
   // One datagram into buffer; *overflow receives the kernel's count of datagrams dropped for a
   // full receive buffer when the read carries it.
   ssize_t receive(unsigned char* buffer, size_t size, uint32_t* overflow);
