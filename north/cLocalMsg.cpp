@@ -134,8 +134,11 @@ ssize_t cLocalMsg::receive(unsigned char* buffer, size_t size, uint32_t* overflo
   msg.msg_iovlen = 1;
   msg.msg_control = control;
   msg.msg_controllen = sizeof control;
-  ssize_t n = recvmsg(mSocket, &msg, 0);
+  // MSG_TRUNC: a datagram longer than the buffer gives its whole length, so a cut one is known.
+  ssize_t n = recvmsg(mSocket, &msg, MSG_TRUNC);
   if (n < 0) return n;
+  if ((msg.msg_flags & MSG_TRUNC) != 0 && n <= static_cast<ssize_t>(size))
+    n = static_cast<ssize_t>(size) + 1;  // cut, its length untold
   for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
     if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL)
       memcpy(overflow, CMSG_DATA(c), sizeof *overflow);
@@ -154,7 +157,13 @@ void cLocalMsg::onOverflow(uint32_t overflow) {
          mOverflows.held());
 }
 
+// A datagram the read had to cut may still begin with a whole segment: it is refused, never
+// relayed cut.
 void cLocalMsg::onBrokerData(const unsigned char* data, int length) {
+  if (length > kMaxDatagram) {
+    mPendingMsg.dropInvalid(length, ": longer than the 1024 bytes a datagram may hold");
+    return;
+  }
   YMsg* complete = mPendingMsg.onUnit(data, length);
   if (complete != nullptr) cBTMsg::sendSouth(complete);
 }

@@ -33,7 +33,8 @@ class cLocalMsg : public cYlog {
   bool connectBroker();
   void readLoop();
   void readOnce(unsigned char* buffer, size_t size, int* failures);
-  // One datagram into buffer; *overflow receives the kernel's count of datagrams dropped for a
+  // One datagram into buffer; returns its whole length, more than size when only its first size
+  // bytes were kept. *overflow receives the kernel's count of datagrams dropped for a
   // full receive buffer when the read carries it.
   ssize_t receive(unsigned char* buffer, size_t size, uint32_t* overflow);
   void onOverflow(uint32_t overflow);

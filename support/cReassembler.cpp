@@ -34,6 +34,13 @@ void cReassembler::dropPending(const char* why) {
   mNextIndex = 0;
 }
 
+void cReassembler::dropInvalid(int length, const char* why) {
+  count(cStats::kInvalidUnits);
+  if (mLimit.pass())
+    mLog.warn("From %s: invalid segment of %d bytes dropped%s%s", mDirection, length, why,
+              mLimit.held());
+}
+
 // Running out of memory drops the unit (and a partial message it was being added to); the
 // reassembler stays usable.
 YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
@@ -41,10 +48,7 @@ YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
     YMsg::cHeader h;
     if (length < 0 || length > 0xFFFF ||
         !YMsg::parseHeader(data, static_cast<unsigned short>(length), &h)) {
-      count(cStats::kInvalidUnits);
-      if (mLimit.pass())
-        mLog.warn("From %s: invalid segment of %d bytes dropped%s", mDirection, length,
-                  mLimit.held());
+      dropInvalid(length, "");
       return nullptr;
     }
     return take(h, data, static_cast<unsigned short>(length));

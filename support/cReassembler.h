@@ -24,6 +24,10 @@ class cReassembler {
   // be handled for lack of memory is dropped with an error line.
   YMsg* onUnit(const unsigned char* data, int length);
 
+  // Drops a unit that cannot be a segment whatever its bytes, counted and warned as invalid; why
+  // (may be empty) is added to the line.
+  void dropInvalid(int length, const char* why);
+
   bool hasPending() const { return mPendingMsg != nullptr; }
 
   static constexpr int kWarningsPerMinute = 10;

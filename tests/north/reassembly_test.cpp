@@ -25,9 +25,10 @@ std::vector<tUnit> session(bool datagrams) {
   tUnit cut = segment(12, 1, false, tUnit(100, 'x'));
   cut.resize(55);  // the length field says 100
   u.push_back(cut);
-  // A datagram the socket cuts at 1024 bytes; as a frame, one whose length field is too short.
-  u.push_back(datagrams ? segment(12, 1, false, tUnit(1995, 'y'))
-                        : segment(12, 1, false, tUnit(30, 'y')));
+  // A datagram longer than 1024 bytes whose first 1024 bytes are a whole segment; as a frame,
+  // one whose length field is too short.
+  u.push_back(segment(12, 1, false, tUnit(datagrams ? 1019 : 30, 'y')));
+  if (datagrams) u.back().resize(1500, 'q');
   if (!datagrams) u.back()[3] = 20;
   u.push_back(segment(12, 1, true, bytes("C1")));
 
@@ -68,7 +69,7 @@ TEST_F(ReassemblyTest, FromTheBrokerLostAndStraySegmentsNeverWedgeOrGlue) {
   expectWarnings(
       "cLocalMsg", "broker to module",
       {"partial message 5 dropped", "segment 1 of message 5 dropped", "partial message 9 dropped",
-       "invalid segment of 3 bytes", "invalid segment of 55 bytes", "invalid segment of 1024 bytes",
+       "invalid segment of 3 bytes", "invalid segment of 55 bytes", "invalid segment of 1500 bytes",
        "partial message 20 dropped", "segment 65 of message 20 dropped"});
 }
 
