@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstring>
 #include <new>
 
 #include "link/cBTMsg.h"
@@ -67,7 +68,15 @@ cIO::cIO(cProperties* props)
       mLedBlink(false),
       mPressCount(0),
       mReadFailing(false) {
-  mFd = open(props->getString("ferryd.io.pvxio", "/dev/pvxio0"), O_RDWR | O_NONBLOCK);
+  const char* path = props->getString("ferryd.io.pvxio", "/dev/pvxio0");
+  mFd = open(path, O_RDWR | O_NONBLOCK);
+  if (mFd < 0) {
+    int err = errno;
+    error(
+        "GPIO device %s could not be opened: %s (errno %d): LEDs dark, pairing button not read, "
+        "module reset line not driven",
+        path, strerror(err), err);
+  }
   mPairPin = findPin(mFd, props->getString("ferryd.io.btpair", "BT_PAIR"));
   mResetPin = findPin(mFd, props->getString("ferryd.io.btreset", "BT_RESET"));
   mRedPin = findPin(mFd, props->getString("ferryd.io.btledr", "LED_BT_RED"));

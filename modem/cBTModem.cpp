@@ -59,7 +59,8 @@ void cBTModem::resetModule() {
 int cBTModem::openTty(const char* path) {
   int fd = open(path, O_RDWR | O_NOCTTY);
   if (fd < 0) {
-    error("%s Could not be Opened err(%d)", path, fd);
+    int err = errno;
+    error("%s Could not be Opened err(%d): %s (errno %d)", path, fd, strerror(err), err);
     return fd;
   }
   debug("%s Opened OK", path);

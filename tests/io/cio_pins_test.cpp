@@ -95,10 +95,18 @@ TEST(cIOPins, PinsOfAFailedTableAreMinusOne) {
   EXPECT_EQ(-1, io.greenPin());
 }
 
+// Said once, with the path, the reason and what no longer works.
 TEST(cIOPins, MissingDeviceLeavesEverythingMinusOne) {
   cLogCapture log;
   cIOTestBoard board(cSimGpio::defaultPins(), "ferryd.io.pvxio = /dev/ferryd-no-such-device\n");
   cIO io(&board.props);
+  auto said = log.matching("", "cIO");
+  ASSERT_EQ(1u, said.size());
+  EXPECT_EQ("ERROR", said[0].level);
+  EXPECT_EQ(
+      "GPIO device /dev/ferryd-no-such-device could not be opened: No such file or directory "
+      "(errno 2): LEDs dark, pairing button not read, module reset line not driven",
+      said[0].message);
   EXPECT_EQ(-1, io.fd());
   EXPECT_EQ(-1, io.pairPin());
   EXPECT_EQ(-1, io.resetPin());
@@ -125,7 +133,7 @@ TEST(cIOPins, MissingDeviceLeavesEverythingMinusOne) {
     last = t;
   }
   EXPECT_EQ(0, board.sim.countRequests());
-  EXPECT_EQ(0, log.count("", "cIO"));
+  EXPECT_EQ(2, log.count("", "cIO"));  // one line for each instance, nothing from the ticks
 }
 
 }  // namespace

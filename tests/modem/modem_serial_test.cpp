@@ -33,7 +33,8 @@ TEST(ModemSerial, AppliesRaw115200WithFiveSecondReads) {
   }
 }
 
-// Also covers the reader of a device that failed to open: about one failed read a second.
+// Said with the system's reason. Also covers the reader of a device that failed to open: about
+// one failed read a second.
 TEST(ModemSerial, OpenFailureLoggedOnceAndReaderDoesNotSpin) {
   cLogCapture log;
   cBTModem* modem = new cBTModem("/nonexistent/ttyBT");
@@ -41,7 +42,8 @@ TEST(ModemSerial, OpenFailureLoggedOnceAndReaderDoesNotSpin) {
   auto failures = log.matching("Could not be Opened");
   ASSERT_EQ(1u, failures.size());
   EXPECT_EQ("ERROR", failures[0].level);
-  EXPECT_EQ("/nonexistent/ttyBT Could not be Opened err(-1)", failures[0].message);
+  EXPECT_EQ("/nonexistent/ttyBT Could not be Opened err(-1): No such file or directory (errno 2)",
+            failures[0].message);
   int reads = log.count("Received -1 bytes");
   EXPECT_GE(reads, 3);
   EXPECT_LE(reads, 7);
