@@ -24,8 +24,8 @@ cDemoKeyboard::cDemoKeyboard(cBench& bench, cDemoWatch& watch) : mBench(bench), 
 void cDemoKeyboard::help() {
   cDemoOut::print(
       "commands, one a line:  p press / r release the pairing button,  b the peer bonds,\n"
-      "  c the peer connects,  d the peer leaves,  n [bytes] message from the peer,\n"
-      "  s [bytes] message from the broker,  l LEDs and link state,  h help,  q quit\n");
+      "  c the peer connects,  d the peer leaves,  n [bytes | text] message from the peer,\n"
+      "  s [bytes | text] message from the broker,  l LEDs and link state,  h help,  q quit\n");
 }
 
 bool cDemoKeyboard::run(std::istream& in) {
@@ -40,12 +40,8 @@ bool cDemoKeyboard::dispatch(const std::string& line) {
   std::istringstream words(line);
   std::string command;
   if (!(words >> command)) return true;
-  long bytes = static_cast<long>(kDefaultBytes);
-  words >> bytes;
-  if (bytes < 0 || bytes > static_cast<long>(kMaxBytes)) {
-    cDemoOut::print("a message holds 0 to %zu bytes\n", kMaxBytes);
-    return true;
-  }
+  std::string arg;
+  std::getline(words, arg);
   switch (command.size() == 1 ? command[0] : '?') {
     case 'p':
       mWatch.note("button", "pressed and held");
@@ -66,10 +62,8 @@ bool cDemoKeyboard::dispatch(const std::string& line) {
       disconnect();
       break;
     case 'n':
-      sendNorth(static_cast<size_t>(bytes));
-      break;
     case 's':
-      sendSouth(static_cast<size_t>(bytes));
+      sendMessage(command[0] == 'n', arg);
       break;
     case 'l':
       status();
@@ -102,28 +96,76 @@ void cDemoKeyboard::disconnect() {
   mBench.module().leaveBypass();
 }
 
-void cDemoKeyboard::sendNorth(size_t bytes) {
-  if (!mBench.module().inBypass()) {
+bool cDemoKeyboard::parseMessageArg(const std::string& arg, cMessageArg* out,
+                                    std::string* problem) {
+  size_t first = arg.find_first_not_of(" \t");
+  std::string text =
+      first == std::string::npos ? "" : arg.substr(first, arg.find_last_not_of(" \t") + 1 - first);
+  *out = cMessageArg();
+  if (text.empty()) {
+    out->bytes = kDefaultBytes;
+    return true;
+  }
+  // One word of digits is a byte count; with a sign it is a count too, if a wrong one.
+  size_t at = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (text.size() > at && text.find_first_not_of("0123456789", at) == std::string::npos) {
+    unsigned long n =
+        text.size() - at <= 5 ? std::strtoul(text.c_str() + at, nullptr, 10) : kMaxBytes + 1;
+    if (text[0] == '-' || n > kMaxBytes) {
+      *problem = "a message holds 0 to " + std::to_string(kMaxBytes) + " bytes";
+      return false;
+    }
+    out->bytes = n;
+    return true;
+  }
+  if (text.size() > kMaxBytes) {
+    *problem = "a message holds at most " + std::to_string(kMaxBytes) + " bytes";
+    return false;
+  }
+  out->isText = true;
+  out->text = text;
+  return true;
+}
+
+void cDemoKeyboard::sendMessage(bool north, const std::string& arg) {
+  cMessageArg m;
+  std::string problem;
+  if (!parseMessageArg(arg, &m, &problem)) {
+    cDemoOut::print("%s\n", problem.c_str());
+    return;
+  }
+  if (north && !mBench.module().inBypass()) {
     cDemoOut::print("the peer is not connected (c connects it)\n");
     return;
   }
-  int id = nextId();
-  std::vector<uint8_t> payload = cBenchWire::payload(bytes, id);
-  size_t frames = cBenchWire::segments(id, payload, kPeerSegSize).size();
-  mWatch.note("peer", "sends message " + std::to_string(id) + ": " + std::to_string(bytes) +
-                          " bytes in " + cDemoText::count(frames, "frame"));
-  mBench.module().sendMessage(id, payload, kPeerSegSize);
-}
-
-void cDemoKeyboard::sendSouth(size_t bytes) {
-  if (!mBench.broker().waitForPeer(0)) {
+  if (!north && !mBench.broker().waitForPeer(0)) {
     cDemoOut::print("the daemon's north link has not reached the broker yet\n");
     return;
   }
   int id = nextId();
-  mWatch.note("broker",
-              "sends message " + std::to_string(id) + ": " + std::to_string(bytes) + " bytes");
-  mBench.broker().sendMessage(id, cBenchWire::payload(bytes, id));
+  std::vector<uint8_t> payload = m.isText ? std::vector<uint8_t>(m.text.begin(), m.text.end())
+                                          : cBenchWire::payload(m.bytes, id);
+  std::string what = std::to_string(payload.size()) + " bytes";
+  if (m.isText) what = "\"" + m.text + "\", " + what;
+  if (north) {
+    sendNorth(id, payload, what);
+  } else {
+    sendSouth(id, payload, what);
+  }
+}
+
+void cDemoKeyboard::sendNorth(int id, const std::vector<uint8_t>& payload,
+                              const std::string& what) {
+  size_t frames = cBenchWire::segments(id, payload, kPeerSegSize).size();
+  mWatch.note("peer", "sends message " + std::to_string(id) + ": " + what + " in " +
+                          cDemoText::count(frames, "frame"));
+  mBench.module().sendMessage(id, payload, kPeerSegSize);
+}
+
+void cDemoKeyboard::sendSouth(int id, const std::vector<uint8_t>& payload,
+                              const std::string& what) {
+  mWatch.note("broker", "sends message " + std::to_string(id) + ": " + what);
+  mBench.broker().sendMessage(id, payload);
 }
 
 void cDemoKeyboard::status() {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <istream>
 #include <string>
+#include <vector>
 
 class cBench;
 class cDemoWatch;
@@ -10,8 +13,9 @@ class cDemoWatch;
 //   p / r        press (and hold) / release the pairing button
 //   b            the peer bonds ("AT-AB BondOk")
 //   c / d        the peer connects ("AT-AB -BypassMode-") / leaves ("AT-AB -CommandMode-")
-//   n [bytes]    the peer sends a message north (default 600 bytes)
-//   s [bytes]    the broker sends a message south (default 600 bytes)
+//   n [bytes | text]  the peer sends a message north: 600 bytes of test content, that many
+//                     bytes, or the text given ("n hello there")
+//   s [bytes | text]  the broker sends a message south, the same way
 //   l            show the LEDs and the link state
 //   h            help;  q  quit
 class cDemoKeyboard {
@@ -22,11 +26,22 @@ class cDemoKeyboard {
   bool run(std::istream& in);
   static void help();
 
+  // The message "n" or "s" asks for: arg is the line after the command. Nothing gives 600 bytes
+  // of test content, one whole number that many bytes, anything else is the text itself (blanks
+  // around it dropped). False, with a one-line *problem, for a byte count out of range.
+  struct cMessageArg {
+    bool isText = false;
+    size_t bytes = 0;
+    std::string text;
+  };
+  static bool parseMessageArg(const std::string& arg, cMessageArg* out, std::string* problem);
+
  private:
   // Carries out one line; false at "q".
   bool dispatch(const std::string& line);
-  void sendNorth(size_t bytes);
-  void sendSouth(size_t bytes);
+  void sendMessage(bool north, const std::string& arg);
+  void sendNorth(int id, const std::vector<uint8_t>& payload, const std::string& what);
+  void sendSouth(int id, const std::vector<uint8_t>& payload, const std::string& what);
   void connect();
   void disconnect();
   void status();

@@ -1,9 +1,11 @@
-// The demo's reading of the LEDs: its expectations are only as honest as this judgement.
+// The demo's reading of the LEDs: its expectations are only as honest as this judgement. And what
+// its keyboard makes of a message command.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "bench/demo/cDemoKeyboard.h"
 #include "bench/demo/cDemoLeds.h"
 
 namespace {
@@ -103,6 +105,26 @@ TEST(DemoLeds, ReportedChangesStayAsMoreTicksCome) {
       EXPECT_EQ(all[i].view, part[i].view) << n << " reads";
       EXPECT_DOUBLE_EQ(all[i].time, part[i].time) << n << " reads";
     }
+  }
+}
+
+// What follows "n" or "s" at the keyboard: nothing, a byte count, or the text to send; a count
+// out of range is refused with one line.
+TEST(DemoKeyboard, MessageIsACountOrAText) {
+  cDemoKeyboard::cMessageArg m;
+  std::string problem;
+  ASSERT_TRUE(cDemoKeyboard::parseMessageArg("", &m, &problem));
+  EXPECT_FALSE(m.isText);
+  EXPECT_EQ(600u, m.bytes);
+  ASSERT_TRUE(cDemoKeyboard::parseMessageArg(" 300 ", &m, &problem));
+  EXPECT_FALSE(m.isText);
+  EXPECT_EQ(300u, m.bytes);
+  ASSERT_TRUE(cDemoKeyboard::parseMessageArg(" hello there ", &m, &problem));
+  EXPECT_TRUE(m.isText);
+  EXPECT_EQ("hello there", m.text);
+  for (const char* bad : {"65536", "-5", "99999999999999999999"}) {
+    EXPECT_FALSE(cDemoKeyboard::parseMessageArg(bad, &m, &problem)) << bad;
+    EXPECT_EQ("a message holds 0 to 65535 bytes", problem) << bad;
   }
 }
 
