@@ -7,6 +7,14 @@
 
 namespace {
 
+// Line ends the driver took: its "LF" lines, counted whole. A count of lines that merely contain
+// "LF" also finds the pseudo-terminal's random name when that holds the two letters.
+int lineEnds(const cModemRig& rig) {
+  int n = 0;
+  for (const cLogCapture::Record& r : rig.log.matching("LF")) n += r.message == "LF" ? 1 : 0;
+  return n;
+}
+
 // The three lines of a pairing URC handled with no command pending.
 void expectBondOk(const cModemRig& rig, int n = 1) {
   EXPECT_TRUE(rig.log.waitFor("Bond Ok (pairing) URC", n));
@@ -20,12 +28,12 @@ TEST(ModemReceive, PairingUrcWholeSplitOrWithCrInside) {
   rig.sim.sendLine("AT-AB BondOk");
   expectBondOk(rig, 1);
   ASSERT_TRUE(rig.sendRead("AT-AB Bo"));
-  EXPECT_EQ(1, rig.log.count("LF"));  // the first half ended no line
+  EXPECT_EQ(1, lineEnds(rig));  // the first half ended no line
   rig.sim.sendRaw("ndOk\r\n");
   expectBondOk(rig, 2);
   rig.sim.sendRaw("AT-AB Bon\rdOk\n");
   expectBondOk(rig, 3);
-  EXPECT_EQ(3, rig.log.count("LF"));
+  EXPECT_EQ(3, lineEnds(rig));
 }
 
 TEST(ModemReceive, LinesThatAreNotUrcs) {
