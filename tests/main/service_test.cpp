@@ -1,9 +1,11 @@
 // The real daemon under a service manager of the test's own: readiness, status lines and
 // watchdog pings on a notification socket, a module that stops reading (the pings end, the
 // restart relays again), and SIGUSR1.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -188,6 +190,33 @@ TEST_F(ServiceTest, ReadyStatusPingsAndAStuckSerialWriteEndsThem) {
   ASSERT_TRUE(cBenchSteps::waitNorth(b));
   ASSERT_TRUE(cBenchSteps::connectPeer(b));
   expectRelayBothWays(60);
+}
+
+// The link state thread stuck in an AT command's write: the serial line's output is held (as a
+// module that stops taking data holds it), so the command line for discovery never goes out.
+TEST_F(ServiceTest, ALinkStateThreadStuckInAnATCommandEndsThePings) {
+  cNotifySocket manager;
+  cBenchOptions o;
+  o.speed = kSpeed;
+  o.env = {manager.env(), "WATCHDOG_USEC=" + std::to_string(int64_t(kWatchdogSeconds * 1e6))};
+  cBench& b = start(o);
+  ASSERT_TRUE(cBenchSteps::waitStartup(b));
+  int tty = open(b.module().ttyPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(tty, 0);
+  ASSERT_EQ(0, tcflow(tty, TCOOFF));
+  double held = benchNow();
+  ASSERT_TRUE(cBenchSteps::pressForPairing(b));
+  EXPECT_TRUE(manager.waitFor("WATCHDOG=trigger", b.realMs(kStallSeconds + 11, kMargin)));
+  std::vector<cNotifySocket::cNote> trigger = manager.matching("WATCHDOG=trigger");
+  ASSERT_EQ(1u, trigger.size());
+  EXPECT_NE(std::string::npos,
+            trigger[0].text.find("STATUS=Stuck: the link state thread has made no progress"))
+      << trigger[0].text;
+  // The request is taken at the link state thread's next wake-up, at most one wait later.
+  EXPECT_LT((trigger[0].time - held) * kSpeed, kStallSeconds + 11);
+  EXPECT_EQ(0, commandCount("EnableBond"));
+  tcflow(tty, TCOON);
+  close(tty);
 }
 
 // SIGUSR1 logs the counters line at once, not at the next tick, and leaves the tick's rhythm
