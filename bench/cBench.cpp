@@ -149,6 +149,7 @@ std::vector<std::string> cBench::childEnvironment() const {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
   for (const std::string& entry : mGpio->childEnv()) setEntry(&env, entry);
+  for (const std::string& entry : mOptions.env) setEntry(&env, entry);
   if (mOptions.speed != 1.0) {
     setEntry(&env, "LD_PRELOAD=" + entryValue(env, "LD_PRELOAD") + ":" + FAKETIME_LIB);
     setEntry(&env, "FAKETIME=+0 x" + speedText(mOptions.speed));

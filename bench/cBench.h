@@ -40,6 +40,9 @@ struct cBenchOptions {
   // Level of the daemon's root log category; INFO leaves out the per-read and per-datagram
   // traffic lines (long runs).
   std::string logLevel = "DEBUG";
+  // Further "NAME=value" entries of the daemon's environment (a service manager's NOTIFY_SOCKET,
+  // WATCHDOG_USEC).
+  std::vector<std::string> env;
 };
 
 // The simulated board around the real ferryd binary: the GPIO device, the Bluetooth module and

@@ -16,6 +16,7 @@
 namespace {
 
 std::atomic<cIO*> gInstance{nullptr};
+std::atomic<void (*)()> gSignalHook{nullptr};
 
 const int kTickTimeoutMs = 1000;
 
@@ -52,6 +53,12 @@ void putRecord(unsigned char* out, int pin, int value) {
 
 int get16(const unsigned char* in) {
   return in[0] | (in[1] << 8);
+}
+
+long elapsedMs(const timespec& start) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
 }
 
 }  // namespace
@@ -177,6 +184,21 @@ void cIO::setResetLine(int level) {
   (void)ignored;
 }
 
+void cIO::setSignalHook(void (*hook)()) {
+  gSignalHook.store(hook);
+}
+
+// Waits until the tick's second is over or pfd (when given) reports input.
+void cIO::waitTick(pollfd* pfd, const timespec& tickStart) {
+  for (;;) {
+    long left = kTickTimeoutMs - elapsedMs(tickStart);
+    if (poll(pfd, pfd != nullptr ? 1 : 0, left > 0 ? static_cast<int>(left) : 0) >= 0) return;
+    if (errno != EINTR) return;
+    void (*hook)() = gSignalHook.load();
+    if (hook != nullptr) hook();
+  }
+}
+
 void cIO::tick() {
   cIO* io = instance();
   if (io != nullptr) io->doTick();
@@ -190,11 +212,7 @@ void cIO::onReadFailure(int err, const timespec& tickStart) {
         "GPIO device: reading the pins failed err(%d); the button is not seen until it reads again",
         err);
   mReadFailing = true;
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  long elapsedMs =
-      (now.tv_sec - tickStart.tv_sec) * 1000 + (now.tv_nsec - tickStart.tv_nsec) / 1000000;
-  if (elapsedMs < kTickTimeoutMs) poll(nullptr, 0, static_cast<int>(kTickTimeoutMs - elapsedMs));
+  waitTick(nullptr, tickStart);
 }
 
 void cIO::doTick() {
@@ -202,7 +220,7 @@ void cIO::doTick() {
   clock_gettime(CLOCK_MONOTONIC, &start);
   // Wakes early when the device reports input; the result does not matter.
   pollfd pfd = {mFd, POLLIN, 0};
-  poll(&pfd, 1, kTickTimeoutMs);
+  waitTick(&pfd, start);
 
   int button = readPin(mPairPin);
   int err = errno;

@@ -8,6 +8,8 @@
 #include "support/cProperties.h"
 #include "support/cYlog.h"
 
+struct pollfd;
+
 // Board I/O on the GPIO character device: the pairing button, the module's reset line and the
 // red and green Bluetooth LEDs. One instance per process, made by create().
 //
@@ -32,6 +34,9 @@ class cIO : public cYlog {
   // both LEDs.
   static void tick();
   static void setResetLine(int level);
+  // Runs hook on the main thread as soon as a signal cuts a tick's wait short; the wait then
+  // goes on for the rest of the tick, so the tick keeps its rhythm.
+  static void setSignalHook(void (*hook)());
   // The instance, or null before create().
   static cIO* instance();
 
@@ -51,6 +56,7 @@ class cIO : public cYlog {
  private:
   void doTick();
   void onReadFailure(int err, const timespec& tickStart);
+  static void waitTick(pollfd* pfd, const timespec& tickStart);
 
   int32_t mPairPin;
   int32_t mResetPin;

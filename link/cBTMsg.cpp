@@ -11,6 +11,7 @@
 #include "modem/cBTModem.h"
 #include "north/cLocalMsg.h"
 #include "support/cLoopGuard.h"
+#include "support/cProgress.h"
 #include "support/monotonicCond.h"
 
 namespace {
@@ -22,6 +23,7 @@ const int kTickSeconds = 10;
 const int kStartupSeconds = 10;
 const uint32_t kDiscoverySeconds = 120;
 const char* const kStatsKey = "ferryd.stats.interval";
+const char* const kStateNames[4] = {"stand-by", "discovery", "paired", "connected"};
 
 int64_t monotonicSeconds() {
   timespec now;
@@ -62,6 +64,7 @@ cBTMsg::cBTMsg(cProperties* props)
       mModem(nullptr),
       mProps(props),
       mLinkState(BT_LINK_STANDBY),
+      mSetUp(false),
       mRequestedState(BT_LINK_STANDBY),
       mDiscoveryStart(0),
       mPendingMsg(*this, "module to broker", cStats::kNorth),
@@ -71,6 +74,7 @@ cBTMsg::cBTMsg(cProperties* props)
   mSegSize = readSegSize();
   pthread_mutex_init(&mStateMutex, nullptr);
   initMonotonicCond(&mStateCond);
+  cProgress::mark(cProgress::kLinkState);  // watched from now on, even if it never starts
   pthread_t thread;
   int rc = pthread_create(&thread, nullptr, &cBTMsg::stateThreadEntry, this);
   if (rc == 0) {
@@ -110,6 +114,19 @@ void cBTMsg::signalState() {
   pthread_cond_signal(&mStateCond);
 }
 
+const char* cBTMsg::linkStateName() {
+  cBTMsg* self = instance();
+  if (self == nullptr) return "none";
+  if (!self->mSetUp.load()) return "set-up";
+  int32_t state = self->mLinkState.load();
+  return state >= BT_LINK_STANDBY && state <= BT_LINK_CONNECTED ? kStateNames[state] : "unknown";
+}
+
+void cBTMsg::logCounters() {
+  cBTMsg* self = instance();
+  if (self != nullptr) self->info("%s", cStats::summary().c_str());
+}
+
 void cBTMsg::requestDiscovery() {
   post(BT_LINK_DISCOVERY);
 }
@@ -142,15 +159,20 @@ void cBTMsg::stateThread() {
 
 // Leaves the module unbonded and named, as the stand-by entry would, then the LEDs dark.
 void cBTMsg::startUp() {
+  cProgress::mark(cProgress::kLinkState);
   sleep(kStartupSeconds);
   mModem->disableBond();
   mModem->eraseBondTable();
   mModem->setName(mProps->getString("ferryd.io.btname", "Bramblefox"));
   cIO::setLedMode(2);
+  mSetUp.store(true);
 }
 
-// One wake-up: a request's signal or the 10-second deadline, whichever comes first.
+// One wake-up: a request's signal or the 10-second deadline, whichever comes first. Progress is
+// marked on both sides of the wait (and at every step of an AT transaction), so a healthy thread
+// is never silent for much longer than one wait.
 void cBTMsg::tick() {
+  cProgress::mark(cProgress::kLinkState);
   pthread_mutex_lock(&mStateMutex);
   timespec deadline;
   clock_gettime(CLOCK_MONOTONIC, &deadline);
@@ -158,6 +180,7 @@ void cBTMsg::tick() {
   pthread_cond_timedwait(&mStateCond, &mStateMutex, &deadline);
   debug("State tick");
   pthread_mutex_unlock(&mStateMutex);
+  cProgress::mark(cProgress::kLinkState);
 
   int32_t requested = mRequestedState.load();
   if (requested != mLinkState) enterState(requested);
@@ -268,20 +291,27 @@ void cBTMsg::sendSouth(YMsg* msg) {
 
 // Hands the message to the module driver in serialised segments of mSegSize bytes; the message
 // counts as relayed when every segment was written. Without memory to cut it, it is dropped.
+// While it is on its way the serial writes are watched: a module that stops reading blocks them.
 void cBTMsg::relaySouth(YMsg* msg) {
   std::unique_ptr<YMsg> owned(msg);
+  cProgress::mark(cProgress::kSouthRelay);
   try {
     relaySegments(msg);
   } catch (const std::bad_alloc&) {
     cStats::add(cStats::kSouth, cStats::kOutOfMemory);
     error("Out of memory: message of %zu bytes to the module dropped", msg->payload().size());
   }
+  cProgress::clear(cProgress::kSouthRelay);
 }
 
+// A segment is handed over after the write before it has returned: each one marks progress.
 void cBTMsg::relaySegments(YMsg* msg) {
   bool whole = mModem->sendSegments(
       msg, mSegSize,
-      [](void* self, int n) { static_cast<cBTMsg*>(self)->debug("BTModem sent %d bytes", n); },
+      [](void* self, int n) {
+        cProgress::mark(cProgress::kSouthRelay);
+        static_cast<cBTMsg*>(self)->debug("BTModem sent %d bytes", n);
+      },
       this);
   if (!whole) return;
   cStats::add(cStats::kSouth, cStats::kMessages);

@@ -43,6 +43,11 @@ class cBTMsg : public cYlog {
   static void sendSouth(YMsg* msg);
   static void onModemFrame(const unsigned char* data, int length);
   static cBTMsg* instance();
+  // The link state for the service status: "set-up" until the module has been prepared, then
+  // "stand-by", "discovery", "paired" or "connected"; "none" before create().
+  static const char* linkStateName();
+  // Logs the counters line now (on request; the periodic one keeps its own schedule).
+  static void logCounters();
 
   explicit cBTMsg(cProperties* props);
 
@@ -75,7 +80,8 @@ class cBTMsg : public cYlog {
 
   cBTModem* mModem;
   cProperties* mProps;
-  int32_t mLinkState;  // written and read by the link state thread only
+  std::atomic<int32_t> mLinkState;  // written by the link state thread only
+  std::atomic<bool> mSetUp;         // the module has been prepared at start
   std::atomic<int32_t> mRequestedState;
   int32_t mDiscoveryStart;
   cReassembler mPendingMsg;  // the partial message from the module

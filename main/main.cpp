@@ -1,5 +1,6 @@
 #include "io/cIO.h"
 #include "link/cBTMsg.h"
+#include "main/cService.h"
 #include "north/cLocalMsg.h"
 #include "support/cLoopGuard.h"
 #include "support/cProperties.h"
@@ -10,12 +11,17 @@ static const char* const kDefaultConfig = "/etc/qmx/ferryd.conf";
 int main(int argc, char** argv) {
   const char* path = argc > 1 ? argv[1] : kDefaultConfig;
   cYlog::init(path);
+  cService service;  // before any thread starts: see its SIGUSR1 handling
   cProperties props;
   props.load(path);  // a missing file leaves every key at its default
   cIO::create(&props);
   cLocalMsg::create(&props);
   cBTMsg::create(&props);
+  service.ready();
   cYlog log("main");
   cLoopGuard guard(log, "main");
-  for (;;) guard.run(cIO::tick);
+  for (;;) {
+    guard.run(cIO::tick);
+    service.tick();
+  }
 }

@@ -7,6 +7,7 @@
 
 #include "link/cBTMsg.h"
 #include "modem/cBTCmdTable.h"
+#include "support/cProgress.h"
 #include "support/cStats.h"
 #include "support/monotonicCond.h"
 
@@ -103,8 +104,11 @@ bool cBTCmd::examineReply() {
 }
 
 // The reader signals without mWaitMutex: a line that arrives after the flag test and before the
-// wait begins is picked up when the wait ends, at most a second late.
+// wait begins is picked up when the wait ends, at most a second late. Each wait is a step of the
+// link state thread, whose progress the service watchdog follows: a transaction with a silent
+// module is slow, not stuck; a command line that cannot be written never gets here.
 bool cBTCmd::waitReply() {
+  cProgress::mark(cProgress::kLinkState);
   if (mReplyReady) return true;
   pthread_mutex_lock(&mWaitMutex);
   timespec deadline;

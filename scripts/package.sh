@@ -42,7 +42,7 @@ check_package() {
   [ "$(field "$deb" Architecture)" = "$arch" ] || fail "$deb: Architecture $(field "$deb" Architecture)"
   local depends
   depends=$(field "$deb" Depends)
-  for dep in 'libc6 (>= 2.' 'liblog4cpp5v5 (>= ' 'libstdc++6 (>= ' 'adduser' 'init-system-helpers'; do
+  for dep in 'libc6 (>= 2.' 'liblog4cpp5v5 (>= ' 'libsystemd0' 'libstdc++6 (>= ' 'adduser' 'init-system-helpers'; do
     [[ "$depends" == *"$dep"* ]] || fail "$deb: Depends lacks '$dep': $depends"
   done
   local ctl

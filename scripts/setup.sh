@@ -9,7 +9,7 @@ if [ $# -gt 0 ]; then
 else
   pkgs=(build-essential cmake pkg-config git clang-format
         libgtest-dev libgmock-dev googletest
-        liblog4cpp5-dev
+        liblog4cpp5-dev libsystemd-dev
         umockdev libumockdev-dev libglib2.0-dev
         faketime libfaketime
         socat)

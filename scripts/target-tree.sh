@@ -3,7 +3,7 @@
 # target's library tree build/cross/ARCH/tree from Debian's ARCH packages (downloaded, unpacked,
 # never installed: the machine's own -dev packages stay as they are).
 # Usage: scripts/target-tree.sh armhf|arm64 [--tests]
-#   without --tests: what the daemon links against (log4cpp, libstdc++, libc)
+#   without --tests: what the daemon links against (log4cpp, libsystemd, libstdc++, libc)
 #   with --tests:    also GoogleTest, umockdev, glib and libfaketime for the test suite
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,7 +31,7 @@ if [ -z "$(find "$apt_dir/lists" -name '*_Packages*' -mmin -1440 2>/dev/null | h
   apt-get "${apt_opts[@]}" update -qq
 fi
 
-roots=(libc6 liblog4cpp5-dev libstdc++6 libgcc-s1)
+roots=(libc6 liblog4cpp5-dev libsystemd-dev libstdc++6 libgcc-s1)
 [ "$tests" = "--tests" ] && roots+=(libgtest-dev libgmock-dev umockdev libumockdev-dev
                                     libglib2.0-dev libfaketime)
 # Programs, interpreters, data and the C library's headers (those come with the cross compiler)

@@ -54,6 +54,14 @@ std::string cStats::summary() {
   return out;
 }
 
+uint64_t cStats::dropped(Dir dir) {
+  uint64_t sum = 0;
+  for (int c = 0; c < kCounters; ++c) {
+    if (c != kMessages && c != kBytes) sum += get(dir, static_cast<Counter>(c));
+  }
+  return sum;
+}
+
 // Every counter only grows, so their sum changes whenever one of them does.
 uint64_t cStats::fingerprint() {
   uint64_t sum = atTimeouts();

@@ -38,6 +38,9 @@ class cStats {
   static uint64_t get(Dir dir, Counter counter) {
     return sCounters[dir][counter].load(std::memory_order_relaxed);
   }
+  // Everything of one direction dropped, for whatever reason: every counter but messages and
+  // bytes.
+  static uint64_t dropped(Dir dir);
   static void addAtTimeout() { sAtTimeouts.fetch_add(1, std::memory_order_relaxed); }
   static uint64_t atTimeouts() { return sAtTimeouts.load(std::memory_order_relaxed); }
 
