@@ -22,6 +22,6 @@ int main(int argc, char** argv) {
   cLoopGuard guard(log, "main");
   for (;;) {
     guard.run(cIO::tick);
-    service.tick();
+    guard.run([&service] { service.tick(); });
   }
 }
