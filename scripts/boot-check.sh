@@ -78,10 +78,20 @@ peer_pid=
 binfmt_held=
 cleanup() {
   local rc=$?
-  [ -n "$peer_pid" ] && kill "$peer_pid" 2>/dev/null || true
+  if [ -n "$peer_pid" ]; then  # nsenter and, below it, the stand-ins inside the container
+    for p in $(pgrep -P "$peer_pid"); do kill -KILL "$p" 2>/dev/null || true; done
+    kill -KILL "$peer_pid" 2>/dev/null || true
+  fi
   if [ -n "$nspawn_pid" ] && kill -0 "$nspawn_pid" 2>/dev/null; then
     kill -TERM "$nspawn_pid" 2>/dev/null || true  # the container powers off
-    for _ in $(seq 1 100); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.1; done
+    for _ in $(seq 1 300); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.1; done
+  fi
+  # Still the container's init (systemd, or systemd-shutdown stuck), not a process that took its id.
+  if [ -n "$pid1" ] && [[ "$(cat "/proc/$pid1/comm" 2>/dev/null)" == systemd* ]]; then
+    kill -KILL "$pid1" 2>/dev/null || true  # the container's init: everything in it ends
+    for _ in $(seq 1 50); do kill -0 "$pid1" 2>/dev/null || break; sleep 0.1; done
+  fi
+  if [ -n "$nspawn_pid" ]; then
     kill -KILL "$nspawn_pid" 2>/dev/null || true
     wait "$nspawn_pid" 2>/dev/null || true
   fi
@@ -172,7 +182,7 @@ done
 part "booted (system $state)"
 
 # --- 1. Install, with the module and the broker already there, as on a board ------------------
-in_ct /root/boot/ferryd-boot-peer /dev/ttyS5 60010 >"$work/peer-$arch.log" 2>&1 &
+nsenter -t "$pid1" -a /root/boot/ferryd-boot-peer /dev/ttyS5 60010 >"$work/peer-$arch.log" 2>&1 &
 peer_pid=$!
 for _ in $(seq 1 100); do grep -q "serving" "$work/peer-$arch.log" && break; sleep 0.1; done
 grep -q "serving" "$work/peer-$arch.log" || { cat "$work/peer-$arch.log" >&2; fail "the stand-ins did not start"; }
