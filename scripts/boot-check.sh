@@ -25,6 +25,10 @@ work=$PWD/build/boot
 mkdir -p "$work"
 
 # --- Can this machine do it at all? ---------------------------------------------------------
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "boot-check: skipped: needs root (no sudo here)"; exit 0; }
+  exec sudo bash "$0" "$@"
+fi
 unified=
 if [ "$(stat -f -c %T /sys/fs/cgroup/unified 2>/dev/null)" = cgroup2fs ]; then
   unified=/sys/fs/cgroup/unified
