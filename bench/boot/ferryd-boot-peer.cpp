@@ -23,8 +23,9 @@ namespace {
 
 const int kStartupMs = 120 * 1000;  // the package installation, the daemon's 10 s pause, set-up
 const int kStepMs = 15 * 1000;
-// A request that comes while the link state thread runs a command is taken at its next wake-up.
-const int kConnectMs = 30 * 1000;
+// A request that comes while the link state thread runs a command is taken at its next wake-up:
+// after a hang-up that command (10 s of retries) and the wake-up (10 s) may both come first.
+const int kConnectMs = 40 * 1000;
 const char* const kConnected = "Going BT_LINK_CONNECTED";
 
 struct cFailed {
