@@ -87,16 +87,24 @@ void cBTModem::configureTty(int fd, const char* path) {
 }
 
 // A hung-up descriptor stays hung up: the path is opened again and the new descriptor put in
-// the old one's place (same number, so the writing threads need not know). Reader thread.
+// the old one's place (same number, so the writing threads need not know). A device that was
+// missing at start (a serial adapter that appears late) is opened the same way and taken as is.
+// Reader thread.
 bool cBTModem::reopenTty() {
-  if (mTtyFd < 0 || mTtyPath.empty()) return false;
+  if (mTtyPath.empty()) return false;
   int fd = open(mTtyPath.c_str(), O_RDWR | O_NOCTTY);
   if (fd < 0) return false;
   configureTty(fd, mTtyPath.c_str());
   takeWriteTurn();  // no write is half done on the old descriptor when it is replaced
-  int rc = dup2(fd, mTtyFd);
+  int rc = 0;
+  if (mTtyFd < 0) {
+    mTtyFd = fd;  // the writers read it only in their turn
+    fd = -1;
+  } else {
+    rc = dup2(fd, mTtyFd);
+  }
   endWriteTurn();
-  close(fd);
+  if (fd >= 0) close(fd);
   if (rc < 0) return false;
   mLineLen = 0;  // what came before the hang-up is not continued
   mLineCut = false;

@@ -30,8 +30,10 @@ run_build build/tsan threaded -DFERRYD_SANITIZE=thread
 # The fuzz targets: every corpus replayed, then a short bounded run of each.
 bash scripts/fuzz.sh
 
-# The service unit, the boards' builds under qemu-user and the packages.
+# The service unit, the boards' builds under qemu-user and the packages; then the amd64 package
+# installed and used in a booted Debian 12 container.
 bash scripts/service-check.sh build/normal/main/ferryd
 bash scripts/cross.sh armhf
 bash scripts/cross.sh arm64
 bash scripts/package.sh --reuse
+bash scripts/boot-check.sh

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <termios.h>
+#include <unistd.h>
+
+#include <string>
 
 #include "tests/modem/cModemRig.h"
 
@@ -48,6 +51,20 @@ TEST(ModemSerial, OpenFailureLoggedOnceAndReaderDoesNotSpin) {
   EXPECT_GE(reads, 3);
   EXPECT_LE(reads, 7);
   EXPECT_EQ(-1, modem->write("AT+AB EnableBond\r\n", 18));
+}
+
+// A module whose device appears only after start (a late serial adapter) is opened then.
+TEST(ModemSerial, DeviceMissingAtStartIsOpenedWhenItAppears) {
+  cLogCapture log;
+  cSimModule sim;
+  std::string late = sim.ttyPath() + ".late";
+  cBTModem* modem = new cBTModem(late.c_str());
+  ASSERT_TRUE(log.waitFor("Could not be Opened"));
+  ASSERT_EQ(0, symlink(sim.ttyPath().c_str(), late.c_str()));
+  EXPECT_TRUE(log.waitFor(late + " reopened", 1, 20000));
+  EXPECT_EQ(18, modem->write("AT+AB EnableBond\r\n", 18));
+  EXPECT_TRUE(sim.waitForCommand("AT+AB EnableBond", 2000));
+  unlink(late.c_str());
 }
 
 TEST(ModemSerial, HungUpDeviceIsNotReadInABusyLoop) {

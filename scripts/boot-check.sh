@@ -1,0 +1,398 @@
+#!/usr/bin/env bash
+# Installs the Debian package into a booted Debian 12 (systemd as PID 1 in systemd-nspawn) and
+# uses it there as an integrator would: the unit's user and sandbox, the journal, the relay
+# through the installed daemon under its real sandbox (module and broker stand-ins inside the
+# container), the device allow-list, restart on a crash, a quick stop, the watchdog when the unit
+# has one, upgrade, remove and purge.
+# Usage: scripts/boot-check.sh [amd64|armhf]   (default amd64; armhf runs under qemu-user)
+# Needs the package (scripts/package.sh) and ferryd-boot-peer (a build with the tests:
+# build/normal, or build/armhf from scripts/cross.sh). The minimal root is cached as a tarball in
+# build/boot/; every run boots a fresh copy of it. On a machine without systemd-nspawn or cgroup2
+# it says so in one line and exits 0. The host must not run systemd itself (CI's does not): the
+# container's cgroups are made by hand below the launching shell's own.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+arch=${1:-amd64}
+case "$arch" in
+  amd64 | armhf) ;;
+  *) echo "boot-check: unknown architecture $arch (amd64 or armhf)" >&2; exit 2 ;;
+esac
+version=$(sed -n 's/^project(ferryd VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+deb=build/packages/ferryd_${version}_$arch.deb
+peer=build/normal/bench/boot/ferryd-boot-peer
+[ "$arch" = amd64 ] || peer=build/$arch/bench/boot/ferryd-boot-peer
+work=$PWD/build/boot
+mkdir -p "$work"
+
+# --- Can this machine do it at all? ---------------------------------------------------------
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "boot-check: skipped: needs root (no sudo here)"; exit 0; }
+  exec sudo bash "$0" "$@"
+fi
+unified=
+if [ "$(stat -f -c %T /sys/fs/cgroup/unified 2>/dev/null)" = cgroup2fs ]; then
+  unified=/sys/fs/cgroup/unified
+elif [ "$(stat -f -c %T /sys/fs/cgroup 2>/dev/null)" = cgroup2fs ]; then
+  unified=/sys/fs/cgroup
+fi
+if [ -z "$unified" ]; then
+  echo "boot-check: skipped: no cgroup2 hierarchy on this machine (systemd cannot boot in a container)"
+  exit 0
+fi
+if [ -d /run/systemd/system ]; then
+  echo "boot-check: skipped: this machine runs systemd itself (the check makes the container's cgroups by hand)"
+  exit 0
+fi
+pkgs=(mmdebstrap systemd-container)
+[ "$arch" = amd64 ] || pkgs+=(qemu-user-static arch-test)
+bash scripts/setup.sh "${pkgs[@]}"
+if ! command -v systemd-nspawn >/dev/null; then
+  echo "boot-check: skipped: no systemd-nspawn on this machine"
+  exit 0
+fi
+[ -f "$deb" ] || { echo "boot-check: no $deb (run scripts/package.sh $arch)" >&2; exit 1; }
+[ -x "$peer" ] || { echo "boot-check: no $peer (build with the tests)" >&2; exit 1; }
+
+# --- Timing and outcome -----------------------------------------------------------------------
+now() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }  # seconds since $1
+t_all=$(now)
+t_part=$t_all
+part() {  # the time of the part just finished
+  printf 'boot-check: time %-44s %6.1f s\n' "$1" "$(since "$t_part")"
+  t_part=$(now)
+}
+pass() { echo "boot-check: ok   $*"; }
+fail() {
+  echo "boot-check: FAILED: $*" >&2
+  if [ -n "${pid1:-}" ]; then
+    echo "--- journal of ferryd.service (last 40 lines)" >&2
+    in_ct journalctl -u ferryd --no-pager -o short-precise 2>&1 | tail -40 >&2 || true
+  fi
+  exit 1
+}
+
+# --- The container and its clean-up -----------------------------------------------------------
+machine=ferryd-boot-$arch
+root=$work/run-$arch
+cg=ferryd-boot-$$
+nspawn_pid=
+pid1=
+peer_pid=
+binfmt_held=
+cleanup() {
+  local rc=$?
+  if [ -n "$peer_pid" ]; then  # nsenter and, below it, the stand-ins inside the container
+    for p in $(pgrep -P "$peer_pid"); do kill -KILL "$p" 2>/dev/null || true; done
+    kill -KILL "$peer_pid" 2>/dev/null || true
+  fi
+  if [ -n "$nspawn_pid" ] && kill -0 "$nspawn_pid" 2>/dev/null; then
+    # The container powers off (about a second; under emulation it can hang in rescue mode).
+    kill -TERM "$nspawn_pid" 2>/dev/null || true
+    for _ in $(seq 1 100); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.1; done
+  fi
+  # Still the container's init (systemd, or systemd-shutdown stuck), not a process that took its id.
+  if [ -n "$pid1" ] && [[ "$(cat "/proc/$pid1/comm" 2>/dev/null)" == systemd* ]]; then
+    kill -KILL "$pid1" 2>/dev/null || true  # the container's init: everything in it ends
+    for _ in $(seq 1 50); do kill -0 "$pid1" 2>/dev/null || break; sleep 0.1; done
+  fi
+  if [ -n "$nspawn_pid" ]; then
+    kill -KILL "$nspawn_pid" 2>/dev/null || true
+    wait "$nspawn_pid" 2>/dev/null || true
+  fi
+  local d
+  for d in "$unified/$cg" /sys/fs/cgroup/systemd/$cg; do
+    [ -d "$d" ] && find "$d" -depth -type d -exec rmdir {} + 2>/dev/null
+    [ -d "$d" ] && echo "boot-check: cgroup $d left behind" >&2
+  done
+  if [ -n "$binfmt_held" ]; then
+    kill "$binfmt_held" 2>/dev/null || true
+    wait "$binfmt_held" 2>/dev/null || true  # it sits in the mount, which is busy until it ends
+    umount /proc/sys/fs/binfmt_misc || echo "boot-check: binfmt_misc left mounted" >&2
+  fi
+  if findmnt -rn -o TARGET | grep -q "^$root"; then umount -R "$root" 2>/dev/null || true; fi
+  rm -rf "$root"
+  exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+# One run per architecture at a time: they share the root's folder.
+exec 9>"$work/lock-$arch"
+flock 9
+
+in_ct() { nsenter -t "$pid1" -a "$@"; }
+
+# armhf: the root's programs run through qemu-user, registered with binfmt_misc. The
+# registrations live as long as the mount, so a process holds it for the run.
+if [ "$arch" != amd64 ]; then
+  if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    (cd /proc/sys/fs/binfmt_misc && exec sleep infinity) &
+    binfmt_held=$!
+  fi
+  # The package's own registration line; its F flag opens the emulator now, so it also runs
+  # programs inside the container.
+  [ -e /proc/sys/fs/binfmt_misc/qemu-arm ] ||
+    grep -v '^#' /usr/lib/binfmt.d/qemu-arm.conf >/proc/sys/fs/binfmt_misc/register
+fi
+
+# --- The root: a minimal bookworm with systemd, cached as a tarball ----------------------------
+# The machine's own apt sources, so no mirror is named here.
+sources=
+for f in /etc/apt/sources.list.d/*.sources /etc/apt/sources.list; do
+  [ -s "$f" ] && { sources=$f; break; }
+done
+[ -n "$sources" ] || fail "no apt sources file on this machine"
+include=systemd,systemd-sysv,dbus,adduser,liblog4cpp5v5,init-system-helpers
+tarball=$work/root-$arch.tar
+stamp="$arch $include $(md5sum <"$sources")"
+if [ ! -f "$tarball" ] || [ "$(cat "$tarball.stamp" 2>/dev/null)" != "$stamp" ]; then
+  rm -f "$tarball" "$tarball.stamp"
+  mmdebstrap --quiet --format=tar --variant=minbase --architectures="$arch" --include="$include" \
+    bookworm "$tarball.new" "$sources"
+  mv "$tarball.new" "$tarball"
+  echo "$stamp" >"$tarball.stamp"
+  part "root made ($(du -m "$tarball" | cut -f1) MB)"
+fi
+rm -rf "$root"
+mkdir -p "$root"
+tar -C "$root" -xf "$tarball"
+# Every Debian system has one; without it "localhost" goes to DNS, which the unit blocks.
+printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
+echo "$machine" >"$root/etc/hostname"
+mkdir -p "$root/root/boot"
+cp "$deb" "$peer" "$root/root/boot/"
+part "root unpacked ($(du -sm "$root" | cut -f1) MB)"
+
+# --- Boot -------------------------------------------------------------------------------------
+# The launching shell sits in a cgroup of its own in both hierarchies, so nspawn's land below it.
+# The unified hierarchy and the BPF system call filter are what make DeviceAllow= and
+# IPAddressAllow= hold inside; the container has a network of its own (loopback only).
+mkdir -p "$unified/$cg"
+[ -d /sys/fs/cgroup/systemd ] && mkdir -p "/sys/fs/cgroup/systemd/$cg"
+(
+  echo "$BASHPID" >"$unified/$cg/cgroup.procs"
+  [ -d /sys/fs/cgroup/systemd ] && echo "$BASHPID" >"/sys/fs/cgroup/systemd/$cg/cgroup.procs"
+  exec env SYSTEMD_NSPAWN_UNIFIED_HIERARCHY=1 systemd-nspawn --quiet --boot --directory="$root" \
+    --machine="$machine" --register=no --keep-unit --system-call-filter=bpf --private-network \
+    --console=passive
+) >"$work/nspawn-$arch.log" 2>&1 &
+nspawn_pid=$!
+for _ in $(seq 1 100); do
+  pid1=$(pgrep -P "$nspawn_pid" -x systemd || true)
+  [ -n "$pid1" ] && break
+  sleep 0.1
+done
+[ -n "$pid1" ] || { pid1=; cat "$work/nspawn-$arch.log" >&2; fail "systemd did not start in the container"; }
+# Until the manager's bus is up, systemctl cannot ask it.
+for _ in $(seq 1 600); do
+  state=$(in_ct systemctl is-system-running 2>&1 || true)
+  case "$state" in running | degraded | maintenance | stopping) break ;; esac
+  sleep 0.1
+done
+failed=$(in_ct systemctl --failed --no-legend --plain 2>&1 | awk '{ print $1 }' | xargs)
+if [ "$state" = degraded ] && [ "$arch" != amd64 ]; then
+  # qemu-user cannot do what systemd's credentials need ("Failed to set up credentials").
+  echo "boot-check: note under emulation these units fail at boot: $failed"
+elif [ "$state" != running ]; then
+  fail "the container's system is $state: $failed"
+fi
+if [ "$arch" != amd64 ]; then
+  # qemu-user does not emulate the IPC namespace set-up ("Failed to set up IPC namespacing",
+  # status 226/NAMESPACE); a board does. A drop-in here only, and said so.
+  in_ct mkdir -p /etc/systemd/system/ferryd.service.d
+  printf '[Service]\nPrivateIPC=no\n' | in_ct sh -c 'cat >/etc/systemd/system/ferryd.service.d/emulator.conf'
+  echo "boot-check: note under emulation the unit runs with a drop-in: PrivateIPC=no"
+fi
+part "booted (system $state)"
+
+# --- 1. Install, with the module and the broker already there, as on a board ------------------
+nsenter -t "$pid1" -a /root/boot/ferryd-boot-peer /dev/ttyS5 60010 >"$work/peer-$arch.log" 2>&1 &
+peer_pid=$!
+for _ in $(seq 1 100); do grep -q "serving" "$work/peer-$arch.log" && break; sleep 0.1; done
+grep -q "serving" "$work/peer-$arch.log" || { cat "$work/peer-$arch.log" >&2; fail "the stand-ins did not start"; }
+in_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "/root/boot/$(basename "$deb")" \
+  </dev/null >"$work/install-$arch.log" 2>&1 || { cat "$work/install-$arch.log" >&2; fail "apt-get install"; }
+part "installed with apt"
+show() { in_ct systemctl show -P "$1" ferryd; }
+[ "$(in_ct dpkg-query -W -f='${Status}' ferryd)" = "install ok installed" ] || fail "dpkg status"
+in_ct getent passwd ferryd >/dev/null || fail "no user ferryd"
+[ "$(in_ct systemctl is-enabled ferryd)" = enabled ] || fail "unit not enabled"
+[ "$(show ActiveState)" = active ] || fail "unit $(show ActiveState)"
+pid=$(show MainPID)
+status=$(in_ct cat "/proc/$pid/status")
+field() { echo "$status" | awk -v k="$1:" '$1 == k { print $2 }'; }
+uid=$(in_ct id -u ferryd)
+[ "$(field Uid)" = "$uid" ] || fail "the daemon runs as uid $(field Uid), not ferryd ($uid)"
+for c in CapInh CapPrm CapEff CapBnd CapAmb; do
+  [ "$(field "$c")" = 0000000000000000 ] || fail "$c $(field "$c")"
+done
+[ "$(field NoNewPrivs)" = 1 ] || fail "NoNewPrivs $(field NoNewPrivs)"
+[ "$(field Seccomp)" = 2 ] || fail "no system call filter (Seccomp $(field Seccomp))"
+pass "installed: user ferryd, unit enabled and active, pid $pid runs as ferryd with no capabilities, no new privileges, seccomp filter"
+
+# --- 2. Start-up lines in the journal as they happen ------------------------------------------
+# The journal's arrival time against the daemon's own time stamp in the line.
+line=
+for _ in $(seq 1 50); do
+  line=$(in_ct journalctl -u ferryd -o short-unix --no-pager --grep 'Configuration read from /etc/qmx/ferryd.conf' 2>/dev/null | tail -1)
+  [ -n "$line" ] && break
+  sleep 0.1
+done
+[ -n "$line" ] || fail "no start-up line in the journal"
+arrived=$(echo "$line" | awk '{ print $1 }')
+stamped=$(date -u -d "$(echo "$line" | awk '{ print $4, $5 }' | tr , .)" +%s.%N)
+lag=$(awk -v a="$arrived" -v s="$stamped" 'BEGIN { printf "%.3f", a - s }')
+awk -v l="$lag" 'BEGIN { exit !(l < 1 && l > -1) }' || fail "start-up line reached the journal $lag s late"
+pass "start-up line in the journal $lag s after the daemon wrote it"
+part "checks 1-2"
+
+# --- 3. The relay under the real sandbox ------------------------------------------------------
+rc=0
+wait "$peer_pid" || rc=$?
+peer_pid=
+sed 's/^/    /' "$work/peer-$arch.log"
+[ "$rc" -eq 0 ] || fail "relay through the installed daemon (see the lines above)"
+journal=$(in_ct journalctl -u ferryd -o cat --no-pager)
+[ "$(grep -c 'Going BT_LINK_CONNECTED' <<<"$journal")" -ge 2 ] || fail "link not connected twice"
+grep -q '/dev/ttyS5 reopened' <<<"$journal" || fail "no reopen of /dev/ttyS5 in the journal"
+denied=$(grep -E 'err\(1\)|err\(-1\)|Operation not permitted' <<<"$journal" || true)
+[ -z "$denied" ] || fail "the sandbox refused something during the relay:"$'\n'"$denied"
+seccomp=$(in_ct journalctl -b --no-pager -o cat 2>/dev/null | grep -E 'SECCOMP|type=1326|audit\[' || true)
+[ -z "$seccomp" ] || fail "seccomp or audit lines in the journal:"$'\n'"$seccomp"
+pass "relay: messages both ways intact, module hung up and reopened, connected again; nothing refused"
+part "check 3 (relay)"
+
+# --- 4. The device allow-list -----------------------------------------------------------------
+# DevicePolicy=closed always allows pseudo-terminals and /dev/null, zero, full, random and
+# urandom, so the nodes are made with mknod as a device outside that set which the container
+# allows and which ferryd may open outside the unit (tun, else fuse). The same device opens at
+# the two listed paths and is refused at one not listed. The unit resolves its list when it
+# starts, so the nodes come first.
+conf=/etc/qmx/ferryd.conf
+in_ct cp "$conf" /root/boot/ferryd.conf.orig
+node=
+for dev in "10 200" "10 229"; do
+  in_ct rm -f /dev/ttyS9
+  # shellcheck disable=SC2086
+  in_ct mknod -m 0666 /dev/ttyS9 c $dev
+  if in_ct setpriv --reuid=ferryd --regid=ferryd --init-groups sh -c 'exec 3<>/dev/ttyS9' 2>/dev/null; then
+    node=$dev
+    break
+  fi
+done
+[ -n "$node" ] || fail "no device that ferryd can open in the container outside the unit: the check would prove nothing"
+restart_with() {  # config lines appended to the shipped file
+  in_ct sh -c "cp /root/boot/ferryd.conf.orig $conf && printf '%s\n' \"\$@\" >>$conf" sh "$@"
+  from=$(in_ct date '+%Y-%m-%d %H:%M:%S')
+  in_ct systemctl restart ferryd
+}
+wait_journal() {  # pattern: the line of the present run, within 5 s (the open follows a 1 s pulse)
+  for _ in $(seq 1 50); do
+    in_ct journalctl -u ferryd -o cat --no-pager --since "$from" | grep -m1 "$1" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+# shellcheck disable=SC2086
+in_ct sh -c "rm -f /dev/ttyS5 /dev/pvxio0 && mknod -m 0666 /dev/ttyS5 c $node && mknod -m 0666 /dev/pvxio0 c $node"
+restart_with 'log4cpp.category.cBTModem = DEBUG'
+wait_journal '/dev/ttyS5 Opened OK' >/dev/null || fail "/dev/ttyS5 (on the list) did not open"
+# The GPIO device's read fails only with a descriptor: the open succeeded.
+wait_journal 'GPIO device: reading the pins failed' >/dev/null ||
+  fail "/dev/pvxio0 (on the list) did not open"
+in_ct rm -f /dev/ttyS5 /dev/pvxio0
+restart_with 'ferryd.io.tty = /dev/ttyS9'
+refused=$(wait_journal '/dev/ttyS9 Could not be Opened' || true)
+in_ct cp /root/boot/ferryd.conf.orig "$conf"
+in_ct rm -f /dev/ttyS9
+in_ct systemctl restart ferryd
+if [ -z "$refused" ] && [ "$arch" != amd64 ]; then
+  # systemd under qemu-user cannot load its BPF device filter: nothing is enforced there.
+  echo "boot-check: note under emulation the device allow-list is not enforced: /dev/ttyS9 (not listed) opened"
+else
+  [ -n "$refused" ] || fail "/dev/ttyS9 (not on the list) was not refused"
+  # With the reason in the line, it must be the device policy's.
+  if grep -q 'Could not be Opened.*: ' <<<"$refused"; then
+    grep -q 'Operation not permitted' <<<"$refused" || fail "refused for another reason: $refused"
+  fi
+  pass "devices: char ${node/ /:} opens as /dev/ttyS5 and /dev/pvxio0 under the unit and is refused as /dev/ttyS9 (not listed): $(sed 's/.*cBTModem: //' <<<"$refused")"
+fi
+part "check 4 (device allow-list)"
+
+# --- 5. Restart after a crash, a quick stop, the watchdog --------------------------------------
+wait_new_main() {  # old pid, seconds: a new main process, active
+  local p
+  for _ in $(seq 1 $(($2 * 10))); do
+    p=$(show MainPID)
+    if [ "$p" != 0 ] && [ "$p" != "$1" ] && [ "$(show ActiveState)" = active ]; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+pid=$(show MainPID)
+restarts=$(show NRestarts)
+t=$(now)
+in_ct sh -c "kill -KILL $pid"
+wait_new_main "$pid" 20 || fail "not restarted after kill -9 ($(show ActiveState))"
+[ "$(show NRestarts)" -gt "$restarts" ] || fail "NRestarts did not rise"
+pass "kill -9: restarted by systemd after $(since "$t") s (pid $pid -> $(show MainPID))"
+t=$(now)
+in_ct systemctl stop ferryd
+stop_s=$(since "$t")
+[ "$(show ActiveState)" = inactive ] || fail "stop left the unit $(show ActiveState)"
+awk -v s="$stop_s" 'BEGIN { exit !(s < 0.5) }' || fail "systemctl stop took $stop_s s"
+pass "systemctl stop: ended in $stop_s s"
+in_ct systemctl start ferryd
+watchdog=$(show WatchdogUSec)
+if [ -z "$watchdog" ] || [ "$watchdog" = 0 ] || [ "$watchdog" = infinity ]; then
+  echo "boot-check: skip SIGSTOP: the unit sets no watchdog (WatchdogSec=)"
+else
+  wd_us=$(in_ct systemd-analyze timespan "$watchdog" | awk '$1 == "μs:" { print $2 }')
+  pid=$(show MainPID)
+  t=$(now)
+  in_ct sh -c "kill -STOP $pid"
+  # The watchdog time, then RestartSec=, then a margin.
+  wait_new_main "$pid" $((wd_us / 1000000 + 15)) ||
+    fail "stopped daemon not restarted within the watchdog time ($watchdog)"
+  pass "SIGSTOP: restarted by the watchdog ($watchdog) after $(since "$t") s"
+fi
+part "check 5 (restart, stop, watchdog)"
+
+# --- 6. Upgrade keeps the edited configuration; remove keeps it; purge removes it --------------
+# The newer version is the same package with a higher version in its control file: contents and
+# maintainer scripts are the real ones.
+newer=${version}+1
+tmp=$(mktemp -d)
+dpkg-deb -R "$deb" "$tmp/pkg"
+sed -i "s/^Version: .*/Version: $newer/" "$tmp/pkg/DEBIAN/control"
+dpkg-deb --build --root-owner-group "$tmp/pkg" "$root/root/boot/ferryd_${newer}_$arch.deb" >/dev/null
+rm -rf "$tmp"
+edit='ferryd.io.btname = EditedOnBoard'
+in_ct sh -c "echo '$edit' >>$conf"
+pid=$(show MainPID)
+in_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "/root/boot/ferryd_${newer}_$arch.deb" \
+  </dev/null >"$work/upgrade-$arch.log" 2>&1 || { cat "$work/upgrade-$arch.log" >&2; fail "upgrade"; }
+[ "$(in_ct dpkg-query -W -f='${Version}' ferryd)" = "$newer" ] || fail "version after the upgrade"
+in_ct grep -qx "$edit" "$conf" || fail "the upgrade lost the edited $conf"
+wait_new_main "$pid" 10 || fail "not running the new version after the upgrade"
+pass "upgrade $version -> $newer: edited $conf kept, daemon restarted (pid $(show MainPID))"
+in_ct env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q ferryd </dev/null >>"$work/upgrade-$arch.log" 2>&1 ||
+  fail "remove"
+[ "$(in_ct dpkg-query -W -f='${Status}' ferryd)" = "deinstall ok config-files" ] || fail "status after remove"
+in_ct grep -qx "$edit" "$conf" || fail "remove lost the edited $conf"
+in_ct test ! -e /usr/sbin/ferryd || fail "remove left /usr/sbin/ferryd"
+[ "$(show ActiveState)" != active ] || fail "unit still active after remove"
+pass "remove: daemon stopped and gone, edited $conf kept"
+in_ct env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q ferryd </dev/null >>"$work/upgrade-$arch.log" 2>&1 ||
+  fail "purge"
+in_ct test ! -e "$conf" || fail "purge left $conf"
+left=$(in_ct sh -c 'ls /etc/systemd/system/*/ferryd.service /var/lib/systemd/deb-systemd-helper-enabled/ferryd.service* /var/lib/systemd/deb-systemd-helper-masked/ferryd.service 2>/dev/null' || true)
+[ -z "$left" ] || fail "purge left unit state: $left"
+enabled=$(in_ct systemctl is-enabled ferryd 2>&1 || true)
+[ "$enabled" != enabled ] || fail "unit still enabled after purge"
+pass "purge: $conf removed, no unit enabled (is-enabled: $enabled)"
+part "check 6 (upgrade, remove, purge)"
+
+t_part=$t_all
+part "total ($arch)"
