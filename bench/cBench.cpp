@@ -116,7 +116,11 @@ cBench::cBench(cBenchOptions options)
   mOutputPath = mDir + "/ferryd.out";
   mGpio.reset(new cSimGpio(cSimGpio::defaultPins(), mOptions.gpioPath));
   mModule.reset(new cSimModule());
-  mBroker.reset(new cSimBroker());
+  if (mOptions.simBroker) {
+    mBroker.reset(new cSimBroker());
+  } else if (mOptions.brokerPort == 0) {
+    throw std::runtime_error("cBench: without the simulated broker the broker's port is needed");
+  }
   writeConfig();
 }
 
