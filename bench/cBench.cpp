@@ -209,6 +209,9 @@ bool cBench::start(const std::vector<std::string>& args) {
   }
   if (pid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the test
+    sigset_t none;  // the daemon starts as a service would, whatever this process blocks
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     dup2(childOut, STDOUT_FILENO);
     dup2(childOut, STDERR_FILENO);
     execve(argv[0], argv.data(), envp.data());
