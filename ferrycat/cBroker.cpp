@@ -1,6 +1,7 @@
 #include "ferrycat/cBroker.h"
 
 #include <errno.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -49,6 +50,12 @@ bool resolveWhere(cWhere* where) {
   bool missingDefault = !where->configGiven && access(where->config.c_str(), F_OK) != 0;
   if (!missingDefault) {
     FILE* probe = fopen(where->config.c_str(), "r");
+    struct stat st;
+    if (probe != nullptr && fstat(fileno(probe), &st) == 0 && S_ISDIR(st.st_mode)) {
+      fclose(probe);
+      probe = nullptr;
+      errno = EISDIR;
+    }
     if (probe == nullptr) {
       cCat::fail("%s: %s", where->config.c_str(), strerror(errno));
       return false;

@@ -1,8 +1,10 @@
 #include "tests/ferrycat/cCatRun.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,7 +40,8 @@ std::string cCatRun::tempDir() {
   return pattern;
 }
 
-cCatRun::cCatRun(const std::vector<std::string>& args, const std::string& stdinPath)
+cCatRun::cCatRun(const std::vector<std::string>& args, const std::string& stdinPath,
+                 bool closedStdout)
     : mDir(tempDir()), mPid(-1), mInput(-1) {
   std::vector<std::string> texts = command(args);
   std::vector<char*> argv;
@@ -47,16 +50,23 @@ cCatRun::cCatRun(const std::vector<std::string>& args, const std::string& stdinP
   int pipeEnds[2] = {-1, -1};
   if (stdinPath.empty() && pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   std::string outPath = mDir + "/out", errPath = mDir + "/err";
+  int outPipe[2] = {-1, -1};
+  if (closedStdout && pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   mPid = fork();
   if (mPid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     int in = stdinPath.empty() ? pipeEnds[0]
                                : open(stdinPath == "-" ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
     dup2(in, STDIN_FILENO);
-    dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+    dup2(closedStdout ? outPipe[1] : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+         STDOUT_FILENO);
     dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
     execv(argv[0], argv.data());
     _exit(127);
+  }
+  if (closedStdout) {
+    close(outPipe[0]);
+    close(outPipe[1]);
   }
   if (stdinPath.empty()) {
     close(pipeEnds[0]);
@@ -136,4 +146,16 @@ int cCatRun::run(const std::vector<std::string>& args, std::string* out, std::st
   if (out != nullptr) *out = r.out();
   if (err != nullptr) *err = r.err();
   return status;
+}
+
+uint16_t cCatRun::freeUdpPort() {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
 }

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,9 @@ class cCatRun {
  public:
   // stdinPath: a file to read, "" for a pipe that input() writes and closeInput() closes, or
   // "-" for an empty one.
-  explicit cCatRun(const std::vector<std::string>& args, const std::string& stdinPath = "-");
+  // closedStdout: standard output is a pipe whose reader has gone.
+  explicit cCatRun(const std::vector<std::string>& args, const std::string& stdinPath = "-",
+                   bool closedStdout = false);
   ~cCatRun();
   cCatRun(const cCatRun&) = delete;
   cCatRun& operator=(const cCatRun&) = delete;
@@ -32,6 +35,8 @@ class cCatRun {
   static int run(const std::vector<std::string>& args, std::string* out, std::string* err,
                  const std::string& stdinPath = "-", int timeoutMs = 30000);
   static std::string tempDir();
+  // A UDP port on 127.0.0.1 that was free a moment ago.
+  static uint16_t freeUdpPort();
 
  private:
   std::string mDir;

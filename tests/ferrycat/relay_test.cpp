@@ -1,9 +1,7 @@
 // ferrycat broker -> the real ferryd -> ferrycat peer over the simulated module's air side, and
 // back, both ways at once: every message must come out of ferrycat's own output whole, once and
 // in order.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -17,18 +15,6 @@
 namespace {
 
 const int kRunMs = 600 * 1000;  // emulated ARM builds are slow; a hang still ends here
-
-uint16_t freeUdpPort() {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
 
 std::string hexLines(const std::vector<std::vector<uint8_t>>& messages) {
   static const char kHex[] = "0123456789abcdef";
@@ -105,7 +91,7 @@ void relayBothWays(int daemonSegSize, int peerSegSize, long count) {
   o.speed = 20;  // only the module's set-up at start waits on the daemon's clock
   o.logLevel = "INFO";
   o.simBroker = false;
-  o.brokerPort = freeUdpPort();
+  o.brokerPort = cCatRun::freeUdpPort();
   o.segSize = daemonSegSize;
   cBench bench(o);
   std::string air = bench.module().enableAir();
@@ -140,7 +126,6 @@ void relayBothWays(int daemonSegSize, int peerSegSize, long count) {
   printf("%ld messages each way (daemon segments %d, peer segments %d) in %.1f s\n", count,
          daemonSegSize, peerSegSize, cBench::now() - start);
 
-  printf("output bytes: peer %zu, broker %zu\n", peer.out().size(), broker.out().size());
   size_t lines = 0;
   EXPECT_EQ(south.size(), matching(peer.out(), south, &lines)) << peer.err();
   EXPECT_EQ(south.size(), lines);
