@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -21,15 +20,30 @@ double monotonicNow() {
   return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-// SIGINT and SIGTERM arrive through a descriptor the loop polls, so they end the run between two
-// steps, never inside one.
+// SIGINT and SIGTERM arrive through a pipe the loop polls, so they end the run between two steps,
+// never inside one. A self-pipe works the same natively and under qemu-user's signal emulation
+// (the ARM builds' tests). SA_RESTART: a write to standard output in progress is not cut short;
+// poll returns at once all the same.
+int gSignalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  int saved = errno;
+  char byte = 1;
+  if (write(gSignalPipe[1], &byte, 1) < 0) {
+    // full: one byte is enough to end the run
+  }
+  errno = saved;
+}
+
 int signalDescriptor() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigprocmask(SIG_BLOCK, &set, nullptr);
-  return signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+  if (gSignalPipe[0] < 0 && pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  return gSignalPipe[0];
 }
 
 const size_t kReadSize = 65536;
@@ -199,7 +213,6 @@ int cCatLoop::run(cCatEnd* end) {
     if ((fds[1].revents & (POLLIN | POLLERR | POLLHUP)) && !mEnd->onReadable(sink, &failure)) break;
     if (reading && (fds[2].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) readInput();
   }
-  if (signals >= 0) close(signals);
 
   int status = cCat::kOk;
   if (mOutputFailed) {

@@ -14,7 +14,7 @@
 // The run of either end: messages from the input (standard input or files) go out through the
 // end, messages the end receives are printed, until the count is reached and the input is sent,
 // the time-out passes, SIGINT or SIGTERM comes, or something fails. Single-threaded: one poll
-// over the end, standard input and a signalfd.
+// over the end, standard input and a pipe the signal handler writes.
 class cCatLoop {
  public:
   explicit cCatLoop(const cCatOptions& options);
