@@ -40,6 +40,15 @@ void cBrokerEnd::sayDaemon() {
   fprintf(stderr, "ferrycat: ferryd is connected from port %u\n", port);
 }
 
+// Datagrams dropped after the last one received carry no count: the socket's own line has it.
+void cBrokerEnd::settle() {
+  long drops = mSocket->ownDrops();
+  if (drops > static_cast<long>(mOverflow)) {
+    cStats::add(cStats::kNorth, cStats::kOverflow, static_cast<uint64_t>(drops - mOverflow));
+    mOverflow = static_cast<uint32_t>(drops);
+  }
+}
+
 std::string cBrokerEnd::stuck() const {
   return "no ferryd is connected to " + mSocket->address();
 }

@@ -30,6 +30,7 @@ class cBrokerEnd : public cCatEnd {
   bool send(int id, const std::vector<uint8_t>& message, std::string* why) override;
   bool drained() const override { return true; }
   std::string stuck() const override;
+  void settle() override;
 
   // Says where it listens and whether a daemon is connected to it (unless quiet).
   void greet();

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "ferrycat/cCatWire.h"
 
@@ -51,8 +52,11 @@ bool cBrokerSocket::open(const std::string& host, uint16_t port, std::string* wh
   }
   int one = 1;
   setsockopt(mFd, SOL_SOCKET, SO_RXQ_OVFL, &one, sizeof one);
-  int big = 1 << 20;  // as much as the system allows: the daemon sends in bursts
-  setsockopt(mFd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+  // The daemon sends as fast as its serial line delivers, with nothing to slow it down: room for
+  // a few seconds of a lagging reader (beyond the system's limit where the user may).
+  int big = 4 << 20;
+  if (setsockopt(mFd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
+    setsockopt(mFd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
   if (bind(mFd, reinterpret_cast<sockaddr*>(&mAddr), sizeof mAddr) != 0) {
     *why = address() + ": " + strerror(errno);
     close();
@@ -87,31 +91,58 @@ ssize_t cBrokerSocket::receive(uint8_t* buffer, size_t size, uint32_t* overflow)
   return n;
 }
 
-// /proc shows addresses as the kernel stores them: network order read as a host word.
-bool cBrokerSocket::lookup(cEntry* entry) const {
+// One line of /proc/net/udp; addresses as the kernel stores them (network order read as a host
+// word).
+struct cBrokerSocket::cUdpLine {
+  unsigned localIp = 0, localPort = 0, remoteIp = 0, remotePort = 0, state = 0;
+  unsigned long rxQueue = 0, drops = 0;
+
+  bool parse(const char* line) {
+    unsigned long txQueue = 0;
+    // sl local remote st tx:rx tr:when retrnsmt uid timeout inode ref pointer drops
+    return sscanf(line, " %*d: %8X:%4X %8X:%4X %2X %8lX:%8lX %*x:%*x %*x %*u %*d %*u %*d %*x %lu",
+                  &localIp, &localPort, &remoteIp, &remotePort, &state, &txQueue, &rxQueue,
+                  &drops) == 8;
+  }
+};
+
+bool cBrokerSocket::scan(const std::function<bool(const cUdpLine&)>& take) const {
   FILE* udp = fopen("/proc/net/udp", "re");
   if (udp == nullptr) return false;
   char line[512];
   bool found = false;
   if (fgets(line, sizeof line, udp) == nullptr) line[0] = 0;  // the header
+  cUdpLine entry;
   while (!found && fgets(line, sizeof line, udp) != nullptr) {
-    unsigned localIp = 0, localPort = 0, remoteIp = 0, remotePort = 0, state = 0;
-    unsigned long txQueue = 0, rxQueue = 0;
-    if (sscanf(line, " %*d: %8X:%4X %8X:%4X %2X %8lX:%8lX", &localIp, &localPort, &remoteIp,
-               &remotePort, &state, &txQueue, &rxQueue) != 7)
-      continue;
-    bool anyAddress = mAddr.sin_addr.s_addr == htonl(INADDR_ANY);
-    if (remotePort != mPort || state != 1 || (!anyAddress && remoteIp != mAddr.sin_addr.s_addr))
-      continue;
-    entry->local = sockaddr_in{};
-    entry->local.sin_family = AF_INET;
-    entry->local.sin_addr.s_addr = localIp;
-    entry->local.sin_port = htons(static_cast<uint16_t>(localPort));
-    entry->rxQueue = static_cast<long>(rxQueue);
-    found = true;
+    if (entry.parse(line)) found = take(entry);
   }
   fclose(udp);
   return found;
+}
+
+bool cBrokerSocket::lookup(cEntry* entry) const {
+  bool anyAddress = mAddr.sin_addr.s_addr == htonl(INADDR_ANY);
+  return scan([&](const cUdpLine& u) {
+    if (u.remotePort != mPort || u.state != 1 ||
+        (!anyAddress && u.remoteIp != mAddr.sin_addr.s_addr))
+      return false;
+    entry->local = sockaddr_in{};
+    entry->local.sin_family = AF_INET;
+    entry->local.sin_addr.s_addr = u.localIp;
+    entry->local.sin_port = htons(static_cast<uint16_t>(u.localPort));
+    entry->rxQueue = static_cast<long>(u.rxQueue);
+    return true;
+  });
+}
+
+long cBrokerSocket::ownDrops() const {
+  unsigned long drops = 0;
+  bool found = scan([&](const cUdpLine& u) {
+    if (u.localPort != mPort || u.localIp != mAddr.sin_addr.s_addr || u.state == 1) return false;
+    drops = u.drops;
+    return true;
+  });
+  return found ? static_cast<long>(drops) : -1;
 }
 
 bool cBrokerSocket::findDaemon() {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -46,6 +47,11 @@ class cBrokerSocket {
   // socket found becomes the daemon's address (a restarted daemon has a new port).
   long daemonQueue();
 
+  // The kernel's count of datagrams dropped for this socket, its receive buffer full, from
+  // /proc/net/udp (-1 when not found). The count that comes with a datagram received is the one
+  // when it was queued: drops after the last datagram show only here.
+  long ownDrops() const;
+
   // Sends one datagram to the daemon; false when its address is not known or the send failed
   // (errno set).
   bool sendUnit(const uint8_t* data, size_t length);
@@ -58,6 +64,9 @@ class cBrokerSocket {
     sockaddr_in local;
     long rxQueue;
   };
+  struct cUdpLine;
+  // Hands the lines of /proc/net/udp to take until it returns true; false when none did.
+  bool scan(const std::function<bool(const cUdpLine&)>& take) const;
   // The daemon's socket in /proc/net/udp: bound elsewhere, connected to this address.
   bool lookup(cEntry* entry) const;
 

@@ -37,6 +37,8 @@ class cCatEnd {
   virtual bool send(int id, const std::vector<uint8_t>& message, std::string* why) = 0;
   // True when everything taken has gone out.
   virtual bool drained() const = 0;
+  // Counts what can only be learnt at the end of a run, before the summary.
+  virtual void settle() {}
   // Why messages still waiting cannot go, at the end of a run ("no ferryd is connected").
   virtual std::string stuck() const { return std::string(); }
 };

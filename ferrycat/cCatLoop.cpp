@@ -63,6 +63,7 @@ cCatLoop::cCatLoop(const cCatOptions& options)
       mOutputErrno(0),
       mInput(new cMsgInput(options.whole, options.hex, "standard input")) {
   if (fcntl(STDIN_FILENO, F_GETFD) < 0) mInputDone = true;  // started without standard input
+  mSignals = signalDescriptor();                            // before the end is set up and says so
 }
 
 void cCatLoop::sayErrors(std::vector<std::string>* errors) {
@@ -179,7 +180,7 @@ std::string cCatLoop::summary(const cCatEnd& end, unsigned long refused) {
 
 int cCatLoop::run(cCatEnd* end) {
   mEnd = end;
-  int signals = signalDescriptor();
+  int signals = mSignals;
   bool interrupted = false;
   std::string failure;
   mLastTraffic = monotonicNow();
@@ -231,6 +232,7 @@ int cCatLoop::run(cCatEnd* end) {
     }
   }
   if (mRefused > 0) status = cCat::kFailure;
+  mEnd->settle();
   if (!mOptions.quiet) fprintf(stderr, "ferrycat: %s\n", summary(*mEnd, mRefused).c_str());
   return status;
 }

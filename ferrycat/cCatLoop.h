@@ -17,6 +17,7 @@
 // over the end, standard input and a pipe the signal handler writes.
 class cCatLoop {
  public:
+  // Takes SIGINT and SIGTERM over from here on.
   explicit cCatLoop(const cCatOptions& options);
 
   // Reads every -f file and checks every message in them before anything is sent; false (with
@@ -47,4 +48,5 @@ class cCatLoop {
   bool mOutputFailed;
   int mOutputErrno;
   std::unique_ptr<cMsgInput> mInput;
+  int mSignals;  // readable once SIGINT or SIGTERM came
 };

@@ -28,6 +28,7 @@ class cCatRun {
   // Waits until standard error holds text.
   bool waitForStderr(const std::string& text, int timeoutMs) const;
   std::string out() const;
+  std::string outPath() const { return mDir + "/out"; }
   std::string err() const;
   pid_t pid() const { return mPid; }
 
