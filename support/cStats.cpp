@@ -36,6 +36,13 @@ const cName kNames[] = {
 
 }  // namespace
 
+const char* cStats::name(Counter counter) {
+  for (const cName& n : kNames) {
+    if (n.counter == counter) return n.name;
+  }
+  return "?";
+}
+
 std::string cStats::summary() {
   std::string out = "Counters:";
   const char* dirNames[kDirs] = {"south", "north"};

@@ -44,6 +44,8 @@ class cStats {
   // The summary: every counter since start, for example
   // "Counters: south messages=3 bytes=120 invalid=0 ... ; north messages=2 ... ; at-timeouts=0".
   static std::string summary();
+  // The counter's name in the summary ("bad-fcs").
+  static const char* name(Counter counter);
 
   // A summary every intervalSeconds from startSeconds on; 0 (or less) turns it off.
   cStats(int intervalSeconds, int64_t startSeconds);
