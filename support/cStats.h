@@ -44,7 +44,7 @@ class cStats {
   // The summary: every counter since start, for example
   // "Counters: south messages=3 bytes=120 invalid=0 ... ; north messages=2 ... ; at-timeouts=0".
   static std::string summary();
-  // The counter's name in the summary ("bad-fcs").
+  // The counter's name in the summary ("invalid", "bad-fcs"): the one name every report uses.
   static const char* name(Counter counter);
 
   // A summary every intervalSeconds from startSeconds on; 0 (or less) turns it off.
