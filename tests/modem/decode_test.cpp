@@ -42,8 +42,9 @@ void writeFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// Runs "ferrycat decode args..." (under the emulator on a cross build), stdin from /dev/null.
-cRun decode(const std::vector<std::string>& args) {
+// Runs "ferrycat decode args..." (under the emulator on a cross build), stdin from /dev/null;
+// closedPipe: standard output is a pipe nobody reads.
+cRun decode(const std::vector<std::string>& args, bool closedPipe = false) {
   std::vector<std::string> command;
 #if defined(FERRYD_EMULATOR)
   command = {FERRYD_EMULATOR, "-L", FERRYD_EMULATOR_ROOT};
@@ -52,18 +53,21 @@ cRun decode(const std::vector<std::string>& args) {
   command.push_back("decode");
   command.insert(command.end(), args.begin(), args.end());
   std::string dir = tempDir(), out = dir + "/out", err = dir + "/err";
+  int ends[2] = {-1, -1};
+  if (closedPipe && pipe(ends) == 0) close(ends[0]);
   pid_t pid = fork();
   if (pid == 0) {
     int in = open("/dev/null", O_RDONLY);
     int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(in, 0), dup2(o, 1), dup2(e, 2);
+    dup2(in, 0), dup2(closedPipe ? ends[1] : o, 1), dup2(e, 2);
     std::vector<char*> argv;
     for (std::string& a : command) argv.push_back(&a[0]);
     argv.push_back(nullptr);
     execv(argv[0], argv.data());
     _exit(127);
   }
+  if (closedPipe) close(ends[1]);
   int status = -1;
   waitpid(pid, &status, 0);
   cRun run{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readFile(out),
@@ -270,6 +274,10 @@ TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
   EXPECT_EQ(0, run.status) << run.err;
   ASSERT_EQ(1u, linesWith(run.out, {"counts < "}).size()) << run.out;
   EXPECT_EQ(std::string::npos, linesWith(run.out, {"counts < "})[0].find(" bad-fcs=0 "));
+  // Nobody reads the events: decoding ends quietly.
+  run = decode({"--raw", dir + "/garbage"}, true);
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("", run.err);
 }
 
 }  // namespace
