@@ -116,7 +116,11 @@ cBench::cBench(cBenchOptions options)
   mOutputPath = mDir + "/ferryd.out";
   mGpio.reset(new cSimGpio(cSimGpio::defaultPins(), mOptions.gpioPath));
   mModule.reset(new cSimModule());
-  mBroker.reset(new cSimBroker());
+  if (mOptions.simBroker) {
+    mBroker.reset(new cSimBroker());
+  } else if (mOptions.brokerPort == 0) {
+    throw std::runtime_error("cBench: without the simulated broker the broker's port is needed");
+  }
   writeConfig();
 }
 
@@ -205,6 +209,9 @@ bool cBench::start(const std::vector<std::string>& args) {
   }
   if (pid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the test
+    sigset_t none;  // the daemon starts as a service would, whatever this process blocks
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     dup2(childOut, STDOUT_FILENO);
     dup2(childOut, STDERR_FILENO);
     execve(argv[0], argv.data(), envp.data());

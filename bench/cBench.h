@@ -30,6 +30,9 @@ struct cBenchOptions {
   std::string brokerHost = "127.0.0.1";
   // "zam.broker.port"; 0 gives the simulated broker's port.
   int brokerPort = 0;
+  // False: no simulated broker (broker() must not be used), so another program (ferrycat
+  // broker) can listen on brokerPort, which must then be given.
+  bool simBroker = true;
   // Further "key = value" lines, written after the others (a later duplicate key wins).
   std::vector<std::pair<std::string, std::string>> keys;
   // Path of the simulated GPIO device ("ferryd.io.pvxio"); must start with "/dev/".
@@ -70,7 +73,7 @@ class cBench {
 
   cSimGpio& gpio() { return *mGpio; }
   cSimModule& module() { return *mModule; }
-  cSimBroker& broker() { return *mBroker; }
+  cSimBroker& broker() { return *mBroker; }  // not without options().simBroker
   cBenchLog& log() { return mLog; }
   const cBenchLog& log() const { return mLog; }
 

@@ -1,8 +1,6 @@
 #include "bench/cBenchWire.h"
 
-#include <memory>
-
-#include "support/YMsg.h"
+#include "ferrycat/cCatWire.h"
 #include "support/cHDLC.h"
 
 namespace cBenchWire {
@@ -21,14 +19,7 @@ std::vector<uint8_t> segment(int id, int index, bool last, const std::vector<uin
 std::vector<std::vector<uint8_t>> segments(int id, const std::vector<uint8_t>& payload,
                                            int maxBytes) {
   std::vector<std::vector<uint8_t>> out;
-  std::unique_ptr<YMsg> msg(YMsg::create(id, payload.data(), payload.size()));
-  if (!msg || !msg->segmentMessage(maxBytes)) return out;
-  msg->resetSegment();
-  std::vector<uint8_t> buffer(static_cast<size_t>(maxBytes));
-  for (YMsg* seg = msg->getNextSegment(); seg != nullptr; seg = msg->getNextSegment()) {
-    int n = seg->getMsg(buffer.data(), static_cast<unsigned short>(maxBytes));
-    out.emplace_back(buffer.begin(), buffer.begin() + n);
-  }
+  cCatWire::segments(id, payload.data(), payload.size(), maxBytes, &out);
   return out;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <netinet/in.h>
 #include <pthread.h>
 
 #include <atomic>
@@ -11,12 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "ferrycat/cBrokerSocket.h"
 #include "support/cReassembler.h"
 #include "support/cYlog.h"
 
-// Stand-in for the message broker: a UDP socket on 127.0.0.1 exchanging one serialised segment
-// per datagram with the daemon. Records every datagram received and every message put back
-// together, with CLOCK_MONOTONIC times of this process.
+// Stand-in for the message broker: ferrycat's broker socket (cBrokerSocket) on 127.0.0.1,
+// exchanging one serialised segment per datagram with the daemon. Records every datagram received
+// and every message put back together, with CLOCK_MONOTONIC times of this process.
 class cSimBroker {
  public:
   static constexpr int kMaxDatagram = 1024;
@@ -69,19 +69,16 @@ class cSimBroker {
  private:
   static void* receiverEntry(void* self);
   void receiver();
-  void onDatagram(const uint8_t* data, size_t length, const sockaddr_in& from);
-  bool lookupPeer();
+  void onDatagram(const uint8_t* data, size_t length);
   void bindSocket(uint16_t port);  // throws std::runtime_error
 
   cYlog mLog;
-  int mSocket;
+  cBrokerSocket mSocket;
   uint16_t mPort;
   std::atomic<bool> mStop;
   pthread_t mThread;
   mutable std::mutex mMutex;
   mutable std::condition_variable mChanged;
-  sockaddr_in mPeer;
-  bool mHavePeer;
   cReassembler mReassembler;  // receiver thread only
   std::vector<cDatagram> mDatagrams;
   std::vector<cMessage> mMessages;

@@ -43,6 +43,8 @@ cSimModule::cSimModule()
       mPaused(false),
       mBytesReceived(0),
       mRecordRaw(false),
+      mAirMaster(-1),
+      mAirSlave(-1),
       mLog("cSimModule"),
       mPeer(new cSimPeer(mLog)),
       mSeq(0),
@@ -120,9 +122,43 @@ bool cSimModule::reopen() {
   return true;
 }
 
+std::string cSimModule::enableAir() {
+  if (mAirMaster >= 0) return mAirPath;
+  char name[128];
+  int master = -1, slave = -1;
+  if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+    throw std::runtime_error(std::string("openpty failed: ") + strerror(errno));
+  termios tio;
+  tcgetattr(slave, &tio);
+  cfmakeraw(&tio);  // nothing echoed back into the daemon's stream before a peer sets it up
+  tcsetattr(slave, TCSANOW, &tio);
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  fcntl(slave, F_SETFD, FD_CLOEXEC);
+  char link[] = "/tmp/ferryd-air-XXXXXX";
+  int placeholder = mkstemp(link);
+  if (placeholder >= 0) close(placeholder);
+  unlink(link);
+  if (placeholder < 0 || symlink(name, link) != 0) {
+    close(master);
+    close(slave);
+    throw std::runtime_error("cSimModule: no link to the air's tty");
+  }
+  mAirPath = link;
+  mAirSlave = slave;
+  mAirMaster = master;  // the serving thread polls it from its next round on
+  wake();
+  return mAirPath;
+}
+
 cSimModule::~cSimModule() {
   hangUp();
   unlink(mTtyPath.c_str());
+  if (mAirMaster >= 0) {
+    close(mAirMaster);
+    close(mAirSlave);
+    unlink(mAirPath.c_str());
+  }
   close(mWakePipe[0]);
   close(mWakePipe[1]);
   pthread_mutex_destroy(&mWriteMutex);
@@ -137,9 +173,13 @@ void* cSimModule::serveEntry(void* self) {
 void cSimModule::serve() {
   unsigned char buf[4096];
   while (!mStop) {
-    pollfd fds[2] = {{mMaster, static_cast<short>(mPaused ? 0 : POLLIN), 0},
-                     {mWakePipe[0], POLLIN, 0}};
-    int rc = poll(fds, 2, msUntilNextDue());
+    bool reading = !mPaused && mAirOut.size() < kAirBacklog;
+    int air = mAirMaster;
+    short airEvents = static_cast<short>(POLLIN | (mAirOut.empty() ? 0 : POLLOUT));
+    pollfd fds[3] = {{mMaster, static_cast<short>(reading ? POLLIN : 0), 0},
+                     {mWakePipe[0], POLLIN, 0},
+                     {air, airEvents, 0}};
+    int rc = poll(fds, air >= 0 ? 3 : 2, msUntilNextDue());
     if (rc > 0 && (fds[1].revents & POLLIN)) {
       while (read(mWakePipe[0], buf, sizeof buf) > 0) {
       }
@@ -150,7 +190,23 @@ void cSimModule::serve() {
     } else if (rc > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
       usleep(10 * 1000);  // no slave side: do not spin
     }
+    if (rc > 0 && air >= 0) serveAir(fds[2].revents);
     sendDue();
+  }
+}
+
+// Bytes from the air reach the daemon in bypass mode only; the daemon's bytes go out as the air's
+// reader takes them.
+void cSimModule::serveAir(short revents) {
+  unsigned char buf[4096];
+  if (revents & POLLIN) {
+    ssize_t n = read(mAirMaster, buf, sizeof buf);
+    if (n > 0 && mBypass)
+      writeAll(std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(n)));
+  }
+  if ((revents & POLLOUT) && !mAirOut.empty()) {
+    ssize_t n = write(mAirMaster, mAirOut.data(), mAirOut.size());
+    if (n > 0) mAirOut.erase(0, static_cast<size_t>(n));
   }
 }
 
@@ -159,6 +215,10 @@ void cSimModule::onBytes(const unsigned char* data, size_t n) {
   double now = benchNow();
   pthread_mutex_lock(&mMutex);
   if (mRecordRaw && mBypass) mRaw.insert(mRaw.end(), data, data + n);
+  if (mBypass && mAirMaster >= 0) {
+    mAirOut.append(reinterpret_cast<const char*>(data), n);
+    n = 0;  // the air's peer takes them, not the scripted one
+  }
   for (size_t i = 0; i < n; ++i) {
     if (mBypass) {
       std::vector<std::string> found;

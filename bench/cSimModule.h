@@ -43,6 +43,17 @@ class cSimModule {
   // For "ferryd.io.tty": a symbolic link to the slave side, which follows a reopen().
   const std::string& ttyPath() const { return mTtyPath; }
 
+  // The air: a second pseudo-terminal that carries the Bluetooth peer's byte stream, for a peer
+  // outside this process (ferrycat peer), as /dev/rfcomm0 does on a PC. While the module is in
+  // bypass mode, what the daemon writes comes out on the air's tty instead of reaching the
+  // scripted peer, and what is written to the air's tty reaches the daemon; in command mode the
+  // air is silent and what is written to it is dropped. The daemon's writes wait while the air's
+  // reader lags (at most kAirBacklog bytes are held), as a module's flow control makes them.
+  // Returns the air tty's path (a symbolic link; raw mode); throws std::runtime_error when no
+  // pseudo-terminal could be made. Call before the daemon is in bypass mode.
+  std::string enableAir();
+  static constexpr size_t kAirBacklog = 64 * 1024;
+
   // The module goes away: the master side is closed, so the daemon's descriptor is hung up.
   void hangUp();
   // A new pseudo-terminal behind the same ttyPath(), in command mode; false when none was made.
@@ -128,6 +139,7 @@ class cSimModule {
   int msUntilNextDue() const;
   void writeAll(const std::string& bytes);
   void wake();
+  void serveAir(short revents);
 
   std::string mTtyPath;
   std::string mSlavePath;
@@ -141,6 +153,11 @@ class cSimModule {
   std::atomic<bool> mPaused;
   std::atomic<size_t> mBytesReceived;
   std::atomic<bool> mRecordRaw;
+  // The air (enableAir); used by the serving thread only once set up.
+  std::atomic<int> mAirMaster;
+  int mAirSlave;  // kept open: the master never sees a hang-up between two peers
+  std::string mAirPath;
+  std::string mAirOut;  // from the daemon, not yet written to the air
 
   mutable pthread_mutex_t mMutex;  // everything below
   pthread_mutex_t mWriteMutex;     // keeps each write to the master whole

@@ -1,8 +1,6 @@
 #include "bench/cSimPeer.h"
 
-#include <memory>
-
-#include "support/YMsg.h"
+#include "ferrycat/cCatWire.h"
 
 namespace {
 
@@ -12,30 +10,32 @@ const size_t kMaxCommand = 1024;
 
 }  // namespace
 
-cSimPeer::cSimPeer(const cYlog& log) : mReassembler(log, "peer"), mInCommand(false) {}
+cSimPeer::cSimPeer(const cYlog& log) : mReceiver(log, "peer"), mInCommand(false) {
+  mReceiver.setSink([this](const YMsg& msg) { onMessage(msg); });
+  mReceiver.setUnitObserver([this](int length) {
+    if (!mSink) mSegmentSizes.push_back(static_cast<size_t>(length));
+  });
+}
 
 void cSimPeer::reset() {
-  mHDLC.reset();
+  mReceiver.reset();
   mWindow.clear();
   mInCommand = false;
   mCommand.clear();
 }
 
 void cSimPeer::onByte(unsigned char byte, std::vector<std::string>* commands) {
-  unsigned char frame[cHDLC::kMaxPayload];
-  int len = 0;
-  if (mHDLC.unFrameByte(byte, frame, &len)) {
-    if (!mSink) mSegmentSizes.push_back(static_cast<size_t>(len));
-    YMsg* msg = mReassembler.onUnit(frame, len);
-    if (msg != nullptr && mSink) {
-      mSink(msg->getMsgId(), msg->payload());
-    } else if (msg != nullptr) {
-      mMessages.push_back(msg->payload());
-      mMessageIds.push_back(msg->getMsgId());
-    }
-    delete msg;
-  }
+  mReceiver.feed(&byte, 1);
   scanCommand(byte, commands);
+}
+
+void cSimPeer::onMessage(const YMsg& msg) {
+  if (mSink) {
+    mSink(msg.getMsgId(), msg.payload());
+  } else {
+    mMessages.push_back(msg.payload());
+    mMessageIds.push_back(msg.getMsgId());
+  }
 }
 
 void cSimPeer::scanCommand(unsigned char byte, std::vector<std::string>* commands) {
@@ -59,18 +59,7 @@ void cSimPeer::scanCommand(unsigned char byte, std::vector<std::string>* command
 }
 
 std::string cSimPeer::frameMessage(int id, const std::vector<uint8_t>& payload, int segSize) {
-  if (segSize < 1) return std::string();
-  std::unique_ptr<YMsg> msg(YMsg::create(id, payload.data(), payload.size()));
   std::string out;
-  if (segSize > 0xFFFF || !msg || !msg->segmentMessage(segSize)) return out;
-  msg->resetSegment();
-  std::vector<unsigned char> seg(static_cast<size_t>(segSize));
-  std::vector<unsigned char> framed(2 + 2 * (static_cast<size_t>(segSize) + 2));
-  for (YMsg* s = msg->getNextSegment(); s != nullptr; s = msg->getNextSegment()) {
-    int n = s->getMsg(seg.data(), static_cast<unsigned short>(segSize));
-    int flen = 0;
-    cHDLC().frameData(seg.data(), n, framed.data(), &flen);
-    out.append(reinterpret_cast<const char*>(framed.data()), static_cast<size_t>(flen));
-  }
+  cCatWire::frames(id, payload.data(), payload.size(), segSize, &out);
   return out;
 }

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "support/cHDLC.h"
-#include "support/cReassembler.h"
+#include "ferrycat/cFrameReceiver.h"
 #include "support/cYlog.h"
 
-// The Bluetooth peer behind the simulated module in bypass mode: unframes the daemon's stream,
-// puts the messages back together and frames messages for the daemon. It also picks out command
+// The Bluetooth peer behind the simulated module in bypass mode: unframes the daemon's stream and
+// puts the messages back together (ferrycat's cFrameReceiver), and frames messages for the daemon
+// (cCatWire). It also picks out command
 // lines the daemon writes into the stream ("AT+AB ..."; the framer escapes 'A', so the text cannot
 // occur inside a frame). Not thread-safe: its owner serialises the calls.
 class cSimPeer {
@@ -30,7 +30,7 @@ class cSimPeer {
   const std::vector<std::vector<uint8_t>>& messages() const { return mMessages; }
   const std::vector<int>& messageIds() const { return mMessageIds; }
   const std::vector<size_t>& segmentSizes() const { return mSegmentSizes; }
-  unsigned droppedFrames() const { return mHDLC.droppedFrames(); }
+  unsigned droppedFrames() const { return mReceiver.droppedFrames(); }
 
   // The message as framed segments of at most segSize serialised bytes, back to back; empty
   // when it cannot be cut that way.
@@ -38,9 +38,9 @@ class cSimPeer {
 
  private:
   void scanCommand(unsigned char byte, std::vector<std::string>* commands);
+  void onMessage(const YMsg& msg);
 
-  cHDLC mHDLC;
-  cReassembler mReassembler;
+  cFrameReceiver mReceiver;
   std::string mWindow;  // the last bytes seen, to spot "AT+AB"
   bool mInCommand;
   std::string mCommand;  // the command line being collected

@@ -1,5 +1,5 @@
 # CPack project configuration: computes the package's Depends with dpkg-shlibdeps from the
-# libraries the daemon links and the symbols it uses. For a cross build the target's libraries and
+# libraries the programs (ferryd, ferrycat) link and the symbols they use. For a cross build the target's libraries and
 # their symbols/shlibs files come from the target library tree (each package unpacked with its
 # control files next to the tree, see scripts/target-tree.sh).
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
@@ -20,7 +20,7 @@ if(CPACK_FERRYD_TREE)
     -l${CPACK_FERRYD_TREE}/usr/lib/${CPACK_FERRYD_TRIPLET})
   set(env ${CMAKE_COMMAND} -E env DEB_HOST_ARCH=${CPACK_DEBIAN_PACKAGE_ARCHITECTURE})
 endif()
-execute_process(COMMAND ${env} dpkg-shlibdeps ${args} ${CPACK_FERRYD_DAEMON}
+execute_process(COMMAND ${env} dpkg-shlibdeps ${args} ${CPACK_FERRYD_PROGRAMS}
   WORKING_DIRECTORY ${work} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 string(REGEX MATCH "shlibs:Depends=([^\n]*)" found "${out}")
 if(NOT rc EQUAL 0 OR NOT found)

@@ -17,7 +17,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 between a local UDP message broker and a Bluetooth peer reached through the\n\
 module (HDLC-framed segments in bypass mode), runs the Bluetooth link's states\n\
 over the module's AT commands, and drives the Bluetooth LEDs, the pairing\n\
-button and the module's reset line through a GPIO character device.")
+button and the module's reset line through a GPIO character device.\n\
+ferrycat, either end of the relay (the broker on the board, the Bluetooth\n\
+peer on a serial device), is for trying the daemon out and making test input.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${FERRYD_DEB_ARCH})
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
@@ -34,7 +36,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 
 # Read at packaging time by cmake/FerrydDepends.cmake.
-set(CPACK_FERRYD_DAEMON ${CMAKE_BINARY_DIR}/main/ferryd)
+set(CPACK_FERRYD_PROGRAMS ${CMAKE_BINARY_DIR}/main/ferryd ${CMAKE_BINARY_DIR}/ferrycat/ferrycat)
 set(CPACK_FERRYD_STATIC_DEPENDS "adduser, init-system-helpers (>= 1.52)")
 set(CPACK_FERRYD_TRIPLET "${CMAKE_LIBRARY_ARCHITECTURE}")
 if(CMAKE_CROSSCOMPILING)

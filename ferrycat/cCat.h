@@ -12,4 +12,9 @@ class cCat {
   static int fail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
   // "ferrycat <command>: <message>" and a pointer to --help on standard error; returns kUsage.
   static int usage(const char* command, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+  // The process set up for a run: a closed pipe on standard output ends it quietly (SIGPIPE as
+  // by default), and the daemon's log lines (the reassembler's and the framer's warnings about
+  // dropped units) go to standard error as "ferrycat: ..." when verbose, else only errors do.
+  static void setUp(bool verbose);
 };

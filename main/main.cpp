@@ -4,10 +4,8 @@
 #include "support/cProperties.h"
 #include "support/cYlog.h"
 
-static const char* const kDefaultConfig = "/etc/qmx/ferryd.conf";
-
 int main(int argc, char** argv) {
-  const char* path = argc > 1 ? argv[1] : kDefaultConfig;
+  const char* path = argc > 1 ? argv[1] : cProperties::kDefaultPath;
   cYlog::init(path);
   cProperties props;
   props.load(path);  // a missing file leaves every key at its default

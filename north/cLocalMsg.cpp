@@ -21,11 +21,6 @@ namespace {
 // Set once by create() after the constructor has returned; read by every thread.
 std::atomic<cLocalMsg*> sInstance{nullptr};
 
-const char* const kHostKey = "zam.broker.host";
-const char* const kPortKey = "zam.broker.port";
-const char* const kDefaultHost = "localhost";
-const int kDefaultPort = 60010;
-
 }  // namespace
 
 cLocalMsg* cLocalMsg::instance() {

@@ -17,6 +17,11 @@ class cLocalMsg : public cYlog {
  public:
   // Largest datagram in either direction: one serialised segment.
   static constexpr int kMaxDatagram = 1024;
+  // Where the broker is (ferrycat's broker listens there too).
+  static constexpr const char* kHostKey = "zam.broker.host";
+  static constexpr const char* kPortKey = "zam.broker.port";
+  static constexpr const char* kDefaultHost = "localhost";
+  static constexpr int kDefaultPort = 60010;
   // Datagrams handed to the kernel in one call when a message goes north.
   static constexpr size_t kSendBatch = 16;
 

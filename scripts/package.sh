@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian packages ferryd_<version>_<arch>.deb for amd64, armhf and arm64 (CPack), runs
 # lintian on the amd64 one and checks all three with dpkg-deb: control fields, Depends computed
-# for the right architecture, the conffile, the file list and the daemon's machine.
+# for the right architecture, the conffile, the file list and the programs' machine.
 # Usage: scripts/package.sh [--reuse] [arch...]   (default: amd64 armhf arm64)
 # Packages land in build/packages/. Each is made from a daemon-only build in build/pkg-ARCH; with
 # --reuse, from the test builds that scripts/test.sh and scripts/cross.sh leave (build/normal,
@@ -59,15 +59,17 @@ check_package() {
   files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
   local expected
   expected=$(printf '%s\n' ./etc/qmx/ferryd.conf ./lib/systemd/system/ferryd.service ./usr/sbin/ferryd \
-    ./usr/share/doc/ferryd/README.md ./usr/share/doc/ferryd/changelog.gz \
+    ./usr/bin/ferrycat ./usr/share/doc/ferryd/README.md ./usr/share/doc/ferryd/changelog.gz \
     ./usr/share/doc/ferryd/copyright ./usr/share/doc/ferryd/wire-format.md \
-    ./usr/share/man/man8/ferryd.8.gz | sort)
+    ./usr/share/man/man8/ferryd.8.gz ./usr/share/man/man1/ferrycat.1.gz | sort)
   [ "$files" = "$expected" ] || fail "$deb: files"$'\n'"$files"
   local x
   x=$(mktemp -d)
   dpkg-deb -x "$deb" "$x"
-  readelf -h "$x/usr/sbin/ferryd" | grep -q "Machine:.*$machine" || fail "$deb: daemon is not $machine"
-  readelf -S "$x/usr/sbin/ferryd" | grep -q '\.debug_' && fail "$deb: daemon not stripped"
+  for program in usr/sbin/ferryd usr/bin/ferrycat; do
+    readelf -h "$x/$program" | grep -q "Machine:.*$machine" || fail "$deb: $program is not $machine"
+    readelf -S "$x/$program" | grep -q '\.debug_' && fail "$deb: $program not stripped"
+  done
   cmp -s "$x/lib/systemd/system/ferryd.service" etc/ferryd.service || fail "$deb: unit differs"
   rm -rf "$x"
   echo "$(basename "$deb"): $(stat -c %s "$deb") bytes; Depends: $depends"
@@ -90,7 +92,7 @@ for arch in "${archs[@]}"; do
     cmake -S . -B "$dir" -DFERRYD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DFERRYD_WERROR=ON \
       "${toolchain[@]}" >/dev/null
   fi
-  cmake --build "$dir" -j "$(nproc)" --target ferryd ferryd-changelog >/dev/null
+  cmake --build "$dir" -j "$(nproc)" --target ferryd ferrycat ferryd-changelog >/dev/null
   rm -f "$dir"/packages/*.deb
   (cd "$dir" && cpack >/dev/null)
   deb=$dir/packages/ferryd_${version}_$arch.deb

@@ -10,6 +10,9 @@
 // several threads may read it at once.
 class cProperties : public cYlog {
  public:
+  // The file the daemon reads when it is given none.
+  static constexpr const char* kDefaultPath = "/etc/qmx/ferryd.conf";
+
   cProperties();
 
   // Returns 0 when the file was read, -1 when it could not be opened or read to its end (the

@@ -1,5 +1,5 @@
-# Installs the build into a staging folder (DESTDIR, prefix /usr) and checks that the daemon, the
-# configuration, the unit and the documentation land at their places.
+# Installs the build into a staging folder (DESTDIR, prefix /usr) and checks that the daemon,
+# ferrycat, the configuration, the unit and the documentation land at their places.
 # cmake -DBUILD_DIR=<build> -DSTAGE=<folder> -DSOURCE_DIR=<source> -P install_check.cmake
 file(REMOVE_RECURSE ${STAGE})
 execute_process(COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${STAGE}
@@ -11,12 +11,14 @@ endif()
 
 set(sorted_expected
   usr/sbin/ferryd
+  usr/bin/ferrycat
   etc/qmx/ferryd.conf
   lib/systemd/system/ferryd.service
   usr/share/doc/ferryd/README.md
   usr/share/doc/ferryd/copyright
   usr/share/doc/ferryd/changelog.gz
-  usr/share/man/man8/ferryd.8.gz)
+  usr/share/man/man8/ferryd.8.gz
+  usr/share/man/man1/ferrycat.1.gz)
 file(GLOB_RECURSE found RELATIVE ${STAGE} ${STAGE}/*)
 list(SORT found)
 list(APPEND sorted_expected usr/share/doc/ferryd/wire-format.md usr/share/doc/ferryd/serial-trace.md)
@@ -25,11 +27,13 @@ if(NOT found STREQUAL sorted_expected)
   message(FATAL_ERROR "installed files:\n  ${found}\nexpected:\n  ${sorted_expected}")
 endif()
 
-execute_process(COMMAND test -x ${STAGE}/usr/sbin/ferryd RESULT_VARIABLE not_executable)
-file(READ ${STAGE}/usr/sbin/ferryd magic LIMIT 4 HEX)
-if(not_executable OR NOT magic STREQUAL "7f454c46")
-  message(FATAL_ERROR "usr/sbin/ferryd is not an executable ELF program")
-endif()
+foreach(program usr/sbin/ferryd usr/bin/ferrycat)
+  execute_process(COMMAND test -x ${STAGE}/${program} RESULT_VARIABLE not_executable)
+  file(READ ${STAGE}/${program} magic LIMIT 4 HEX)
+  if(not_executable OR NOT magic STREQUAL "7f454c46")
+    message(FATAL_ERROR "${program} is not an executable ELF program")
+  endif()
+endforeach()
 # The configuration and the unit are the shipped files, byte for byte.
 foreach(pair "etc/qmx/ferryd.conf=etc/ferryd.conf" "lib/systemd/system/ferryd.service=etc/ferryd.service")
   string(REPLACE "=" ";" pair ${pair})

@@ -1,6 +1,7 @@
 // The serial trace's writer: the file bound with one older file kept, whole records in order
 // across the rotation, and recording that never waits for a stuck disk.
 #include <fcntl.h>
+#include <ftw.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -20,11 +21,20 @@
 
 namespace {
 
-std::string tempDir() {
-  char pattern[] = "/tmp/ferryd-trace-XXXXXX";
-  EXPECT_NE(nullptr, mkdtemp(pattern));
-  return pattern;
-}
+// A temporary folder, removed with what it holds at the end of the test.
+struct cTempDir {
+  std::string path;
+  cTempDir() {
+    char pattern[] = "/tmp/ferryd-trace-XXXXXX";
+    EXPECT_NE(nullptr, mkdtemp(pattern));
+    path = pattern;
+  }
+  ~cTempDir() {
+    nftw(
+        path.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 8,
+        FTW_DEPTH | FTW_PHYS);
+  }
+};
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -52,7 +62,8 @@ uint32_t recordNumber(const cCapture::cRecord& r) {
 }
 
 TEST(SerialTrace, RotationKeepsTheBoundAndWholeRecordsInOrder) {
-  std::string dir = tempDir(), path = dir + "/serial.trace";
+  cTempDir dir;
+  std::string path = dir.path + "/serial.trace";
   std::ofstream(path) << "the last run's trace";
   std::string why;
   std::unique_ptr<cSerialTrace> trace(cSerialTrace::open(path, cSerialTrace::kMinLimit, &why));
@@ -94,7 +105,8 @@ TEST(SerialTrace, RotationKeepsTheBoundAndWholeRecordsInOrder) {
 // fit, and the writer must stop once the FIFO goes away.
 TEST(SerialTrace, RecordingNeverWaitsForTheDisk) {
   signal(SIGPIPE, SIG_IGN);
-  std::string dir = tempDir(), path = dir + "/serial.trace";
+  cTempDir dir;
+  std::string path = dir.path + "/serial.trace";
   ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
   int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);

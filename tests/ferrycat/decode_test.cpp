@@ -1,9 +1,7 @@
 // "ferrycat decode" (the real binary) on captures of the serial line: a trace that the real
 // daemon wrote on the simulated board, a hand-made capture holding every kind of bad input, and
 // inputs it must refuse by name.
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <ftw.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include <thread>
 
 #include "bench/cBenchWire.h"
+#include "tests/ferrycat/cCatRun.h"
 #include "tests/link/benchTest.h"
 
 namespace {
@@ -25,55 +24,27 @@ struct cRun {
   std::string err;
 };
 
-std::string tempDir() {
-  char pattern[] = "/tmp/ferryd-decode-XXXXXX";
-  EXPECT_NE(nullptr, mkdtemp(pattern));
-  return pattern;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 void writeFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// Runs "ferrycat decode args..." (under the emulator on a cross build), stdin from /dev/null;
-// closedPipe: standard output is a pipe nobody reads.
-cRun decode(const std::vector<std::string>& args, bool closedPipe = false) {
-  std::vector<std::string> command;
-#if defined(FERRYD_EMULATOR)
-  command = {FERRYD_EMULATOR, "-L", FERRYD_EMULATOR_ROOT};
-#endif
-  command.push_back(FERRYCAT_BINARY);
-  command.push_back("decode");
-  command.insert(command.end(), args.begin(), args.end());
-  std::string dir = tempDir(), out = dir + "/out", err = dir + "/err";
-  int ends[2] = {-1, -1};
-  if (closedPipe && pipe(ends) == 0) close(ends[0]);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int in = open("/dev/null", O_RDONLY);
-    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(in, 0), dup2(closedPipe ? ends[1] : o, 1), dup2(e, 2);
-    std::vector<char*> argv;
-    for (std::string& a : command) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+// A temporary folder, removed with what it holds at the end of the test.
+struct cTempDir {
+  std::string path = cCatRun::tempDir();
+  ~cTempDir() {
+    nftw(
+        path.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 8,
+        FTW_DEPTH | FTW_PHYS);
   }
-  if (closedPipe) close(ends[1]);
-  int status = -1;
-  waitpid(pid, &status, 0);
-  cRun run{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readFile(out),
-           readFile(err)};
-  unlink(out.c_str()), unlink(err.c_str()), rmdir(dir.c_str());
-  return run;
+};
+
+// Runs "ferrycat decode args..." to its end; closedPipe: standard output is a pipe nobody reads.
+cRun decode(const std::vector<std::string>& args, bool closedPipe = false) {
+  std::vector<std::string> all = {"decode"};
+  all.insert(all.end(), args.begin(), args.end());
+  cCatRun run(all, "-", closedPipe);
+  int status = run.wait(60000);
+  return {status, run.out(), run.err()};
 }
 
 // The output lines that hold every one of parts.
@@ -105,7 +76,8 @@ class DecodeTest : public cBenchTest {};
 // Messages each way that hold "AT-AB", flag and escape bytes; the trace holds both directions,
 // the daemon's set-up commands, the module's status lines and both mode changes.
 TEST_F(DecodeTest, DaemonTraceShowsEveryMessageBothWaysWithCommandsAndModes) {
-  std::string dir = tempDir(), trace = dir + "/serial.trace";
+  cTempDir temp;
+  std::string dir = temp.path, trace = dir + "/serial.trace";
   cBenchOptions o;
   o.keys = {{"ferryd.io.trace", trace}};
   cBench& b = bringUp(o);
@@ -204,7 +176,8 @@ TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
   const size_t escapeAt = capture.size() + 5;
   capture = capture + text("AT-AB ConnectionDown\r\n");
 
-  std::string dir = tempDir(), path = dir + "/capture.hex";
+  cTempDir temp;
+  std::string dir = temp.path, path = dir + "/capture.hex";
   writeFile(path, hex(capture) + "\n");
   cRun run = decode({path});
   ASSERT_EQ(0, run.status) << run.err;
@@ -242,7 +215,8 @@ TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
 }
 
 TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
-  std::string dir = tempDir();
+  cTempDir temp;
+  std::string dir = temp.path;
   cRun run = decode({dir + "/missing.trace"});
   EXPECT_EQ(1, run.status);
   EXPECT_NE(std::string::npos, run.err.find("missing.trace: No such file or directory")) << run.err;

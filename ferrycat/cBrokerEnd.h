@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+
+#include "ferrycat/cBrokerSocket.h"
+#include "ferrycat/cCatEnd.h"
+#include "support/cReassembler.h"
+#include "support/cYlog.h"
+
+// ferrycat broker's end: the broker's socket where the daemon sends. Messages go out as the
+// broker sends them (segments of at most segSize bytes, a datagram each) once the daemon is
+// found, never faster than the daemon reads them (its receive queue is kept short); messages
+// from the daemon are put back together by the daemon's reassembler.
+class cBrokerEnd : public cCatEnd {
+ public:
+  // The daemon's receive queue is let grow to this many bytes, a small part of any socket
+  // buffer, so a burst of input never overflows it.
+  static constexpr long kMaxDaemonQueue = 32 * 1024;
+
+  cBrokerEnd(cBrokerSocket* socket, int segSize, bool quiet);
+
+  cStats::Dir received() const override { return cStats::kNorth; }
+  cStats::Dir sent() const override { return cStats::kSouth; }
+  std::vector<cStats::Counter> dropCounters() const override;
+  int fd() const override { return mSocket->fd(); }
+  short events() const override { return 0; }
+  bool onReadable(const cSink& sink, std::string* why) override;
+  bool onWritable(std::string*) override { return true; }
+  int readyIn() override;
+  bool send(int id, const std::vector<uint8_t>& message, std::string* why) override;
+  bool drained() const override { return true; }
+  std::string stuck() const override;
+
+  // Says where it listens and whether a daemon is connected to it (unless quiet).
+  void greet();
+
+ private:
+  void sayDaemon();
+
+  cBrokerSocket* mSocket;
+  int mSegSize;
+  bool mQuiet;
+  cYlog mLog;
+  cReassembler mReassembler;
+  uint32_t mOverflow;
+  bool mToldWaiting;
+  uint16_t mToldPort;  // the daemon's port last said
+};

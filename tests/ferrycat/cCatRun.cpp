@@ -1,0 +1,161 @@
+#include "tests/ferrycat/cCatRun.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> command(const std::vector<std::string>& args) {
+  std::vector<std::string> argv;
+#if defined(FERRYD_EMULATOR)
+  argv = {FERRYD_EMULATOR, "-L", FERRYD_EMULATOR_ROOT};
+#endif
+  argv.push_back(FERRYCAT_BINARY);
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+}  // namespace
+
+std::string cCatRun::tempDir() {
+  char pattern[] = "/tmp/ferrycat-test-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+cCatRun::cCatRun(const std::vector<std::string>& args, const std::string& stdinPath,
+                 bool closedStdout)
+    : mDir(tempDir()), mPid(-1), mInput(-1) {
+  std::vector<std::string> texts = command(args);
+  std::vector<char*> argv;
+  for (std::string& t : texts) argv.push_back(&t[0]);
+  argv.push_back(nullptr);
+  int pipeEnds[2] = {-1, -1};
+  if (stdinPath.empty() && pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  std::string outPath = mDir + "/out", errPath = mDir + "/err";
+  int outPipe[2] = {-1, -1};
+  if (closedStdout && pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  mPid = fork();
+  if (mPid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    int in = stdinPath.empty() ? pipeEnds[0]
+                               : open(stdinPath == "-" ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
+    dup2(in, STDIN_FILENO);
+    dup2(closedStdout ? outPipe[1] : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+         STDOUT_FILENO);
+    dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  if (closedStdout) {
+    close(outPipe[0]);
+    close(outPipe[1]);
+  }
+  if (stdinPath.empty()) {
+    close(pipeEnds[0]);
+    mInput = pipeEnds[1];
+  }
+}
+
+cCatRun::~cCatRun() {
+  closeInput();
+  if (mPid > 0) {
+    kill(mPid, SIGKILL);
+    waitpid(mPid, nullptr, 0);
+  }
+  unlink((mDir + "/out").c_str());
+  unlink((mDir + "/err").c_str());
+  rmdir(mDir.c_str());
+}
+
+bool cCatRun::input(const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(mInput, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void cCatRun::closeInput() {
+  if (mInput >= 0) close(mInput);
+  mInput = -1;
+}
+
+void cCatRun::signal(int sig) {
+  if (mPid > 0) kill(mPid, sig);
+}
+
+int cCatRun::wait(int timeoutMs) {
+  for (int waited = 0; mPid > 0; waited += 10) {
+    int status = 0;
+    if (waitpid(mPid, &status, WNOHANG) == mPid) {
+      mPid = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    if (waited >= timeoutMs) {
+      kill(mPid, SIGKILL);
+      waitpid(mPid, nullptr, 0);
+      mPid = -1;
+      return -1;
+    }
+    usleep(10 * 1000);
+  }
+  return -1;
+}
+
+bool cCatRun::waitForStderr(const std::string& text, int timeoutMs) const {
+  for (int waited = 0; waited <= timeoutMs; waited += 10) {
+    if (err().find(text) != std::string::npos) return true;
+    usleep(10 * 1000);
+  }
+  return false;
+}
+
+std::string cCatRun::out() const {
+  return readAll(mDir + "/out");
+}
+
+std::string cCatRun::err() const {
+  return readAll(mDir + "/err");
+}
+
+int cCatRun::run(const std::vector<std::string>& args, std::string* out, std::string* err,
+                 const std::string& stdinPath, int timeoutMs) {
+  cCatRun r(args, stdinPath);
+  int status = r.wait(timeoutMs);
+  if (out != nullptr) *out = r.out();
+  if (err != nullptr) *err = r.err();
+  return status;
+}
+
+uint16_t cCatRun::freeUdpPort() {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
