@@ -101,9 +101,10 @@ TEST_F(DecodeTest, DaemonTraceShowsEveryMessageBothWaysWithCommandsAndModes) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   ASSERT_EQ(0, run.status) << run.err;
+  // The set-up's commands (a slow run may also reach the stand-by's after the discovery time).
   for (const char* command :
        {"AT+AB DisableBond", "AT+AB EraseBondTable", "AT+AB DefaultLocalName"})
-    EXPECT_EQ(1u,
+    EXPECT_LE(1u,
               linesWith(run.out, {"\"dir\":\">\"", std::string("\"text\":\"") + command}).size())
         << command << "\n"
         << run.out;
