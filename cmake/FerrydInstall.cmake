@@ -41,5 +41,5 @@ add_custom_target(ferryd-changelog ALL
   ${CMAKE_BINARY_DIR}/ferrycat.1.gz)
 install(FILES ${CMAKE_BINARY_DIR}/ferryd.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 install(FILES ${CMAKE_BINARY_DIR}/ferrycat.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES README.md docs/wire-format.md cmake/deb/copyright ${CMAKE_BINARY_DIR}/changelog.gz
+install(FILES README.md docs/wire-format.md docs/serial-trace.md cmake/deb/copyright ${CMAKE_BINARY_DIR}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -5,6 +5,7 @@
 
 #include "ferrycat/cBroker.h"
 #include "ferrycat/cCat.h"
+#include "ferrycat/cDecode.h"
 #include "ferrycat/cEncode.h"
 #include "ferrycat/cPeer.h"
 
@@ -23,6 +24,7 @@ const cCommand kCommands[] = {
   {"broker", brokerMain, "stand in for the message broker: messages to and from ferryd over UDP"},
   {"peer",   peerMain,   "be the Bluetooth peer on a serial device (/dev/rfcomm0)"},
   {"encode", encodeMain, "write a message's serial-line frames to standard output"},
+  {"decode", decodeMain, "show what crossed the serial line in a capture or the daemon's trace"},
 };
 // clang-format on
 

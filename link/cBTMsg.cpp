@@ -9,6 +9,7 @@
 
 #include "io/cIO.h"
 #include "modem/cBTModem.h"
+#include "modem/cSerialTrace.h"
 #include "north/cLocalMsg.h"
 #include "support/cLoopGuard.h"
 #include "support/cProgress.h"
@@ -70,7 +71,8 @@ cBTMsg::cBTMsg(cProperties* props)
       mPendingMsg(*this, "module to broker", cStats::kNorth),
       mSegSize(kDefaultSegSize),
       mStats(readStatsInterval(), monotonicSeconds()) {
-  mModem = new cBTModem(mProps->getString("ferryd.io.tty", "/dev/ttyS5"));
+  mModem = new cBTModem(mProps->getString("ferryd.io.tty", "/dev/ttyS5"), this,
+                        cSerialTrace::fromConfig(*mProps));
   mSegSize = readSegSize();
   pthread_mutex_init(&mStateMutex, nullptr);
   initMonotonicCond(&mStateCond);
@@ -138,6 +140,23 @@ void cBTMsg::requestPaired() {
 }
 void cBTMsg::requestConnected() {
   post(BT_LINK_CONNECTED);
+}
+
+void cBTMsg::onBondOk() {
+  requestPaired();
+}
+
+// Entering bypass mode is the peer's connection; leaving it, either way, is its loss.
+void cBTMsg::onModeChange(ModeChange change) {
+  if (change == kBypassEntered) {
+    requestConnected();
+  } else {
+    requestDiscovery();
+  }
+}
+
+void cBTMsg::onFrame(const unsigned char* payload, int len) {
+  onModemFrame(payload, len);
 }
 
 void cBTMsg::sendToModem(const char* data, int length) {

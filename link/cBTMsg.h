@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "modem/cBTModemListener.h"
 #include "support/YMsg.h"
 #include "support/cProperties.h"
 #include "support/cReassembler.h"
@@ -22,8 +23,8 @@ enum {
 
 // Bluetooth link manager: owns the module driver, runs the link state machine on its own thread
 // and bridges messages between the module and the north link. Static operations do nothing
-// while the instance does not exist.
-class cBTMsg : public cYlog {
+// while the instance does not exist. Listens to the module driver's receive path.
+class cBTMsg : public cYlog, public cBTModemListener {
  public:
   // Serialised segment sizes towards the module: a framed segment of kMaxSegSize bytes fills the
   // modem's 2048-byte framing buffer; kMinSegSize carries one payload byte after the header.
@@ -50,6 +51,12 @@ class cBTMsg : public cYlog {
   static void logCounters();
 
   explicit cBTMsg(cProperties* props);
+
+  // The receive path's reports, run on the modem's reader thread: requests into the link state
+  // machine and frames for reassembly, through the static operations above.
+  void onBondOk() override;
+  void onModeChange(ModeChange change) override;
+  void onFrame(const unsigned char* payload, int len) override;
 
  private:
   struct cStateRow;

@@ -9,13 +9,24 @@
 #include <cstring>
 
 #include "io/cIO.h"
+#include "modem/cSerialTrace.h"
 #include "support/YMsg.h"
 #include "support/cStats.h"
 #include "support/monotonicCond.h"
 
-cBTModem::cBTModem(cNoDevice)
+namespace {
+
+// Listens to nothing: a driver made without a listener reports to it.
+struct cNoListener : cBTModemListener {};
+cNoListener sNoListener;
+
+}  // namespace
+
+cBTModem::cBTModem(cNoDevice, cBTModemListener* listener)
     : cYlog("cBTModem"),
       mTtyFd(-1),
+      mListener(listener != nullptr ? listener : &sNoListener),
+      mTrace(nullptr),
       mBypass(false),
       mLineLen(0),
       mLineCut(false),
@@ -36,9 +47,12 @@ cBTModem::cBTModem(cNoDevice)
   initMonotonicCond(&mWriteTurn);
   pthread_mutex_init(&mSinkMutex, nullptr);
   mHDLC.countDropsIn(cStats::kNorth);
+  mHDLC.reportDropsTo(&cBTModem::frameDropped, this);
 }
 
-cBTModem::cBTModem(const char* ttyPath) : cBTModem(cNoDevice{}) {
+cBTModem::cBTModem(const char* ttyPath, cBTModemListener* listener, cSerialTrace* trace)
+    : cBTModem(cNoDevice{}, listener) {
+  mTrace = trace;
   resetModule();
   mTtyPath = ttyPath != nullptr ? ttyPath : "";
   mTtyFd = openTty(ttyPath);
@@ -128,6 +142,7 @@ int cBTModem::write(const char* data, int len) {
   while (done < len) {
     ssize_t n = ::write(mTtyFd, data + done, len - done);
     if (n > 0) {
+      if (mTrace != nullptr) mTrace->record(cSerialTrace::kToModule, data + done, n);
       done += static_cast<int>(n);
     } else if (n < 0 && errno == EINTR) {
       continue;

@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <string>
 
+#include "modem/cBTModemListener.h"
 #include "support/cFrameBatch.h"
 #include "support/cHDLC.h"
 #include "support/cLogLimit.h"
 #include "support/cYlog.h"
 
 class cBTCmd;
+class cSerialTrace;
 class YMsg;
 
 // Driver of the serial Bluetooth module: reset pulse, serial set-up, the reader thread (command
@@ -27,12 +29,15 @@ class cBTModem : public cYlog {
   static constexpr int kFrameBufSize = 2 + 2 * (cHDLC::kMaxPayload + 2);
 
   // Pulses the reset line for one second, opens the device and starts the reader thread, which
-  // runs until the process ends.
-  explicit cBTModem(const char* ttyPath);
-  // A driver without device, reset pulse or reader thread, for tests and fuzzing: received bytes
-  // reach it only through onSerialBytes, and writes fail as without a device.
+  // runs until the process ends and reports to listener (null: to nobody). Every byte read and
+  // written is recorded in trace (null: none). Both must outlive the driver.
+  explicit cBTModem(const char* ttyPath, cBTModemListener* listener = nullptr,
+                    cSerialTrace* trace = nullptr);
+  // A driver without device, reset pulse or reader thread, for tests, fuzzing and the serial-line
+  // decoder: received bytes reach it only through onSerialBytes, and writes fail as without a
+  // device.
   struct cNoDevice {};
-  explicit cBTModem(cNoDevice);
+  explicit cBTModem(cNoDevice, cBTModemListener* listener = nullptr);
   cBTModem(const cBTModem&) = delete;
   cBTModem& operator=(const cBTModem&) = delete;
 
@@ -99,7 +104,8 @@ class cBTModem : public cYlog {
   // Returns true when byte ended a line.
   bool onCommandByte(unsigned char byte);
   void onLine(char* line, int len);
-  static bool isStatusLine(const char* line);
+  // The status keyword of a status line, null for any other line.
+  static const char* statusKeyword(const char* line);
   void parseURC(char* line);
   void actOnURC(char** words);
   void onBypassURC();
@@ -113,6 +119,7 @@ class cBTModem : public cYlog {
   void leaveBypass();
   void onFrame(const unsigned char* frame, int len);
   static void deliverFrame(void* self, const unsigned char* frame, int len);
+  static void frameDropped(void* self, cHDLC::DropReason reason, int len);
   // Runs cmd as the pending command; on success logs okLine (a format, given arg) before the
   // command is withdrawn and deleted.
   void runCommand(cBTCmd* cmd, const char* okLine, const char* arg = nullptr);
@@ -121,6 +128,8 @@ class cBTModem : public cYlog {
   void endWriteTurn();
 
   int32_t mTtyFd;
+  cBTModemListener* mListener;  // never null; set before the reader starts
+  cSerialTrace* mTrace;         // null while the line is not traced; set before the reader starts
   std::atomic<bool> mBypass;
   char mLine[kLineSize];
   int32_t mLineLen;

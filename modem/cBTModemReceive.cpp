@@ -6,9 +6,9 @@
 #include <memory>
 #include <new>
 
-#include "link/cBTMsg.h"
 #include "modem/cBTCmd.h"
 #include "modem/cBTModem.h"
+#include "modem/cSerialTrace.h"
 #include "support/cArgParser.h"
 #include "support/cLoopGuard.h"
 #include "support/cStats.h"
@@ -69,6 +69,7 @@ void cBTModem::receive() {
   mQuickEofWarned = false;
   mReadErrorWarned = false;
   mReopenSaid = false;
+  if (mTrace != nullptr) mTrace->record(cSerialTrace::kFromModule, buffer, static_cast<int>(n));
   onSerialBytes(buffer, static_cast<int>(n));
 }
 
@@ -145,7 +146,9 @@ bool cBTModem::onCommandByte(unsigned char byte) {
 // that withdraws its command waits until a delivery in progress has finished.
 void cBTModem::onLine(char* line, int len) {
   debug("Received: %s", line);
-  if (!isStatusLine(line)) {
+  const char* keyword = statusKeyword(line);
+  mListener->onLine(line, len, keyword);
+  if (keyword == nullptr) {
     pthread_mutex_lock(&mPendingMutex);
     cBTCmd* cmd = mPendingCmd;
     if (cmd != nullptr) cmd->onReplyLine(line, len);
@@ -156,7 +159,7 @@ void cBTModem::onLine(char* line, int len) {
 }
 
 // First word "AT-AB", second word one of the status keywords; words are separated by blanks.
-bool cBTModem::isStatusLine(const char* line) {
+const char* cBTModem::statusKeyword(const char* line) {
   const char* words[2];
   size_t lengths[2];
   const char* p = line;
@@ -166,12 +169,12 @@ bool cBTModem::isStatusLine(const char* line) {
     while (*p != '\0' && *p != ' ') ++p;
     lengths[w] = static_cast<size_t>(p - words[w]);
   }
-  if (lengths[0] != kEscapeLen || strncmp(words[0], kEscape, kEscapeLen) != 0) return false;
+  if (lengths[0] != kEscapeLen || strncmp(words[0], kEscape, kEscapeLen) != 0) return nullptr;
   for (const cURC& u : kURCs) {
     if (strlen(u.keyword) == lengths[1] && strncmp(words[1], u.keyword, lengths[1]) == 0)
-      return true;
+      return u.keyword;
   }
-  return false;
+  return nullptr;
 }
 
 void cBTModem::parseURC(char* line) {
@@ -205,19 +208,19 @@ void cBTModem::actOnURC(char** words) {
 
 // Bytes after this line's LF are unframed; nothing of the text mode is kept.
 void cBTModem::onBypassURC() {
-  cBTMsg::requestConnected();
+  mListener->onModeChange(cBTModemListener::kBypassEntered);
   mHDLC.reset();
   mURCIdx = 0;
   mBypass = true;
 }
 
 void cBTModem::onConnectionDownURC() {
-  if (mBypass) cBTMsg::requestDiscovery();
+  if (mBypass) mListener->onModeChange(cBTModemListener::kConnectionDown);
   mBypass = false;
 }
 
 void cBTModem::onBondOkURC() {
-  cBTMsg::requestPaired();
+  mListener->onBondOk();
 }
 
 // Every byte is unframed first, then tested by the escape detector. The escape ends bypass mode
@@ -268,14 +271,18 @@ void cBTModem::leaveBypass() {
   info("Probably need to bail now");
   mBypass = false;
   mHDLC.reset();
-  cBTMsg::requestDiscovery();
+  mListener->onModeChange(cBTModemListener::kBypassEscaped);
   memcpy(mLine, kEscape, kEscapeLen);
   mLineLen = kEscapeLen;
   mLineCut = false;
 }
 
+void cBTModem::frameDropped(void* self, cHDLC::DropReason reason, int len) {
+  static_cast<cBTModem*>(self)->mListener->onFrameDropped(reason, len);
+}
+
 void cBTModem::onFrame(const unsigned char* frame, int len) {
-  cBTMsg::onModemFrame(frame, len);
+  mListener->onFrame(frame, len);
   if (!mHasSink.load(std::memory_order_relaxed)) return;
   pthread_mutex_lock(&mSinkMutex);
   if (mFrameSink != nullptr) mFrameSink(mFrameSinkContext, frame, len);

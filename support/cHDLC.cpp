@@ -54,7 +54,15 @@ void putEscaped(unsigned char b, unsigned char* out, int& n) {
 
 }  // namespace
 
-cHDLC::cHDLC() : mState(kHunt), mLength(0), mFcs(0xFFFF), mBuf{}, mDropped{}, mCounted(-1) {}
+cHDLC::cHDLC()
+    : mState(kHunt),
+      mLength(0),
+      mFcs(0xFFFF),
+      mBuf{},
+      mDropped{},
+      mCounted(-1),
+      mReport(nullptr),
+      mReportContext(nullptr) {}
 
 unsigned short cHDLC::fcs16(const unsigned char* data, int length, unsigned short fcs) {
   for (int i = 0; i < length; ++i) fcs = static_cast<unsigned short>(fcsStep(fcs, data[i]));
@@ -104,11 +112,12 @@ int cHDLC::frame(const unsigned char* data, int length, unsigned char* out) {
   return static_cast<int>(o - out);
 }
 
-void cHDLC::drop(DropReason reason) {
+void cHDLC::drop(DropReason reason, int length) {
   static const cStats::Counter kCounters[kReasons] = {cStats::kBadFcs, cStats::kOversizeFrames,
                                                       cStats::kAbortedFrames};
   mDropped[reason].fetch_add(1, std::memory_order_relaxed);
   if (mCounted >= 0) cStats::add(static_cast<cStats::Dir>(mCounted), kCounters[reason]);
+  if (mReport != nullptr) mReport(mReportContext, reason, length);
   mLength = 0;
   mFcs = 0xFFFF;
 }
@@ -124,12 +133,12 @@ int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
       return 0;
     }
     if (was == kEscaped) {  // abort sequence
-      drop(kAborted);
+      drop(kAborted, mLength);
       return 0;
     }
     if (mLength == 0) return 0;  // flag after flag
     if (mLength < kFcsSize || fcs16(mBuf, mLength) != kGoodResidual) {
-      drop(kBadFcs);
+      drop(kBadFcs, mLength);
       return 0;
     }
     int payload = mLength - kFcsSize;
@@ -155,7 +164,7 @@ int cHDLC::unFrameByte(unsigned char byte, unsigned char* out, int* outLength) {
       break;
   }
   if (mLength >= kMaxPayload + kFcsSize) {
-    drop(kOversize);
+    drop(kOversize, mLength);
     mState = kDiscard;
     return 0;
   }
@@ -191,7 +200,7 @@ int cHDLC::unFrame(const unsigned char* data, int length, cDeliver deliver, void
       State was = state;
       state = kInFrame;
       if (was == kEscaped) {
-        drop(kAborted);  // abort sequence
+        drop(kAborted, n);  // abort sequence
       } else if (was == kInFrame && n > 0) {
         if (n >= kFcsSize && fcs == kGoodResidual) {
           mState = state;
@@ -200,7 +209,7 @@ int cHDLC::unFrame(const unsigned char* data, int length, cDeliver deliver, void
           deliver(context, mBuf, n - kFcsSize);
           ++delivered;
         } else {
-          drop(kBadFcs);
+          drop(kBadFcs, n);
         }
       }
       n = 0;
@@ -221,7 +230,7 @@ int cHDLC::unFrame(const unsigned char* data, int length, cDeliver deliver, void
       continue;
     }
     if (n >= kMaxPayload + kFcsSize) {
-      drop(kOversize);
+      drop(kOversize, n);
       n = 0;
       fcs = 0xFFFF;
       state = kDiscard;

@@ -45,12 +45,18 @@ class cHDLC {
   }
   // Also counts this decoder's drops in cStats under dir.
   void countDropsIn(cStats::Dir dir) { mCounted = dir; }
+  // Also reports every drop, as it happens, to report(context, reason, bytes collected).
+  using cDropReport = void (*)(void* context, DropReason reason, int length);
+  void reportDropsTo(cDropReport report, void* context) {
+    mReport = report;
+    mReportContext = context;
+  }
 
   static unsigned short fcs16(const unsigned char* data, int length, unsigned short fcs = 0xFFFF);
 
  private:
   enum State { kHunt, kInFrame, kEscaped, kDiscard };
-  void drop(DropReason reason);
+  void drop(DropReason reason, int length);
 
   State mState;
   int mLength;
@@ -58,4 +64,6 @@ class cHDLC {
   unsigned char mBuf[kMaxPayload + 2];  // payload and FCS
   std::atomic<unsigned> mDropped[kReasons];
   int mCounted;  // a cStats::Dir, or -1
+  cDropReport mReport;
+  void* mReportContext;
 };

@@ -10,7 +10,9 @@ cReassembler::cReassembler(const cYlog& log, const char* direction)
       mCounted(-1),
       mPendingMsg(nullptr),
       mNextIndex(0),
-      mLimit(60, kWarningsPerMinute) {}
+      mLimit(60, kWarningsPerMinute),
+      mReport(nullptr),
+      mReportContext(nullptr) {}
 
 cReassembler::cReassembler(const cYlog& log, const char* direction, cStats::Dir counted)
     : cReassembler(log, direction) {
@@ -23,6 +25,7 @@ cReassembler::~cReassembler() {
 
 void cReassembler::count(cStats::Counter counter) const {
   if (mCounted >= 0) cStats::add(static_cast<cStats::Dir>(mCounted), counter);
+  if (mReport != nullptr) mReport(mReportContext, counter);
 }
 
 void cReassembler::dropPending(const char* why) {

@@ -30,6 +30,14 @@ class cReassembler {
 
   bool hasPending() const { return mPendingMsg != nullptr; }
 
+  // Also reports every drop, as it happens, to report(context, reason) with the counter that
+  // counts it (kInvalidUnits, kStalePartials, kLostStarts, kOutOfOrder, kOversize, kOutOfMemory).
+  using cDropReport = void (*)(void* context, cStats::Counter reason);
+  void reportDropsTo(cDropReport report, void* context) {
+    mReport = report;
+    mReportContext = context;
+  }
+
   static constexpr int kWarningsPerMinute = 10;
 
  private:
@@ -43,4 +51,6 @@ class cReassembler {
   YMsg* mPendingMsg;
   int mNextIndex;
   cLogLimit mLimit;
+  cDropReport mReport;
+  void* mReportContext;
 };

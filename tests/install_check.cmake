@@ -21,7 +21,7 @@ set(sorted_expected
   usr/share/man/man1/ferrycat.1.gz)
 file(GLOB_RECURSE found RELATIVE ${STAGE} ${STAGE}/*)
 list(SORT found)
-list(APPEND sorted_expected usr/share/doc/ferryd/wire-format.md)
+list(APPEND sorted_expected usr/share/doc/ferryd/wire-format.md usr/share/doc/ferryd/serial-trace.md)
 list(SORT sorted_expected)
 if(NOT found STREQUAL sorted_expected)
   message(FATAL_ERROR "installed files:\n  ${found}\nexpected:\n  ${sorted_expected}")

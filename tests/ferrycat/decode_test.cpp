@@ -1,0 +1,258 @@
+// "ferrycat decode" (the real binary) on captures of the serial line: a trace that the real
+// daemon wrote on the simulated board, a hand-made capture holding every kind of bad input, and
+// inputs it must refuse by name.
+#include <ftw.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "bench/cBenchWire.h"
+#include "tests/ferrycat/cCatRun.h"
+#include "tests/link/benchTest.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct cRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A temporary folder, removed with what it holds at the end of the test.
+struct cTempDir {
+  std::string path = cCatRun::tempDir();
+  ~cTempDir() {
+    nftw(
+        path.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 8,
+        FTW_DEPTH | FTW_PHYS);
+  }
+};
+
+// Runs "ferrycat decode args..." to its end; closedPipe: standard output is a pipe nobody reads.
+cRun decode(const std::vector<std::string>& args, bool closedPipe = false) {
+  std::vector<std::string> all = {"decode"};
+  all.insert(all.end(), args.begin(), args.end());
+  cCatRun run(all, "-", closedPipe);
+  int status = run.wait(60000);
+  return {status, run.out(), run.err()};
+}
+
+// The output lines that hold every one of parts.
+std::vector<std::string> linesWith(const std::string& out, const std::vector<std::string>& parts) {
+  std::vector<std::string> found;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    bool all = true;
+    for (const std::string& p : parts) all = all && line.find(p) != std::string::npos;
+    if (all) found.push_back(line);
+  }
+  return found;
+}
+
+std::string hex(const Bytes& b) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string s;
+  for (uint8_t c : b) s += {kHex[c >> 4], kHex[c & 15]};
+  return s;
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+class DecodeTest : public cBenchTest {};
+
+// Messages each way that hold "AT-AB", flag and escape bytes; the trace holds both directions,
+// the daemon's set-up commands, the module's status lines and both mode changes.
+TEST_F(DecodeTest, DaemonTraceShowsEveryMessageBothWaysWithCommandsAndModes) {
+  cTempDir temp;
+  std::string dir = temp.path, trace = dir + "/serial.trace";
+  cBenchOptions o;
+  o.keys = {{"ferryd.io.trace", trace}};
+  cBench& b = bringUp(o);
+  const Bytes tricky = cBenchWire::bytes("AT-AB ") + Bytes{0x7E, 0x7D, 0x00, 0x41, 0x7E};
+  const std::vector<std::pair<int, Bytes>> south = {{10, tricky},
+                                                    {11, cBenchWire::payload(700, 1) + tricky}};
+  const std::vector<std::pair<int, Bytes>> north = {{20, tricky + tricky},
+                                                    {21, cBenchWire::payload(900, 2)}};
+  for (const auto& m : south) ASSERT_GT(b.broker().sendMessage(m.first, m.second), 0);
+  ASSERT_TRUE(b.module().waitForMessages(south.size(), b.realMs(2, cBenchSteps::kMarginMs)));
+  for (const auto& m : north) b.module().sendMessage(m.first, m.second, 256);
+  ASSERT_TRUE(b.broker().waitForMessages(north.size(), b.realMs(2, cBenchSteps::kMarginMs)));
+  ASSERT_TRUE(cBenchSteps::disconnectPeer(b));
+
+  // The trace's thread writes soon after each read and write.
+  cRun run;
+  for (int tries = 0; tries < 100; ++tries) {
+    run = decode({"--json", trace});
+    if (!linesWith(run.out, {"\"event\":\"status\",\"text\":\"AT-AB -CommandMode-\""}).empty())
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_EQ(0, run.status) << run.err;
+  // The set-up's commands (a slow run may also reach the stand-by's after the discovery time).
+  for (const char* command :
+       {"AT+AB DisableBond", "AT+AB EraseBondTable", "AT+AB DefaultLocalName"})
+    EXPECT_LE(1u,
+              linesWith(run.out, {"\"dir\":\">\"", std::string("\"text\":\"") + command}).size())
+        << command << "\n"
+        << run.out;
+  EXPECT_EQ(1u, linesWith(run.out,
+                          {"\"dir\":\"<\"", "\"event\":\"status\",\"text\":\"AT-AB -BypassMode-\""})
+                    .size());
+  EXPECT_EQ(1u,
+            linesWith(run.out, {"\"dir\":\"<\"", "\"event\":\"mode\",\"to\":\"bypass\""}).size());
+  EXPECT_EQ(1u,
+            linesWith(run.out, {"\"dir\":\"<\"", "\"to\":\"command\",\"by\":\"escape\""}).size());
+  for (const auto& side : {std::make_pair(">", south), std::make_pair("<", north)}) {
+    for (const auto& m : side.second) {
+      std::string message = "\"event\":\"message\",\"id\":" + std::to_string(m.first) +
+                            ",\"length\":" + std::to_string(m.second.size()) + ",\"hex\":\"" +
+                            hex(m.second) + "\"}";
+      EXPECT_EQ(1u,
+                linesWith(run.out, {std::string("\"dir\":\"") + side.first + "\"", message}).size())
+          << side.first << " " << m.first;
+    }
+    std::string counts = std::string("{\"event\":\"counts\",\"dir\":\"") + side.first + "\"";
+    EXPECT_EQ(1u, linesWith(run.out, {counts, "\"messages\":2,", "\"invalid\":0,", "\"bad-fcs\":0,",
+                                      "\"not-recorded\":0}"})
+                      .size())
+        << run.out;
+  }
+  // One time line for both directions.
+  double last = -1;
+  for (const std::string& line : linesWith(run.out, {"{\"t\":"})) {
+    double t = std::atof(line.c_str() + 5);
+    EXPECT_LE(last, t) << line;
+    last = t;
+  }
+}
+
+TEST_F(DecodeTest, UnusableTraceSettingsAreSaidAndTheDaemonRunsOn) {
+  cBenchOptions o;
+  o.keys = {{"ferryd.io.trace", "/nonexistent/ferryd/serial.trace"},
+            {"ferryd.io.tracesize", "1000"}};
+  cBench& b = bringUp(o);
+  EXPECT_EQ(
+      1, b.logCount("ferryd.io.tracesize = 1000 is below 65536 bytes, using the default 4194304"));
+  EXPECT_EQ(1,
+            b.logCount("ferryd.io.trace = /nonexistent/ferryd/serial.trace cannot be written (No "
+                       "such file or directory err(2)): the serial line is not traced"));
+  b.module().sendMessage(5, cBenchWire::payload(100, 5), 256);
+  EXPECT_TRUE(b.broker().waitForMessages(1, b.realMs(2, cBenchSteps::kMarginMs)));
+}
+
+// The module's side of a session with every kind of bad input: each drop named by reason in
+// order, the counts, and the mode changes at the bytes where they happen.
+TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
+  using cBenchWire::frame;
+  using cBenchWire::segment;
+  auto text = [](const std::string& s) { return cBenchWire::bytes(s); };
+  Bytes badFcs = frame(segment(4, 0, true, text("bad")));
+  badFcs[badFcs.size() - 2] ^= 0x01;  // the FCS's high byte (no escaped byte here)
+  Bytes cut = frame(segment(5, 0, true, cBenchWire::payload(40, 5)));
+  cut.resize(cut.size() / 2);
+  Bytes aborted = frame(segment(6, 0, true, text("gone")));
+  aborted.back() = 0x7D;
+  aborted.push_back(0x7E);
+  Bytes capture = text("noise\r\nAT-AB -BypassMode-\r\n");
+  const size_t bypassAt = capture.size();
+  capture = capture + frame(segment(3, 0, true, text("hello"))) + text("\x01garbage") + badFcs +
+            cut + frame(segment(7, 0, true, text("after the cut"))) + aborted +
+            frame(Bytes(1030, 0x55)) + frame(segment(8, 1, true, text("tail"))) +
+            frame(text("xy")) + frame(segment(9, 0, false, text("one"))) +
+            frame(segment(9, 2, true, text("three"))) + frame(segment(10, 0, false, text("a"))) +
+            frame(segment(11, 0, true, text("b")));
+  const size_t escapeAt = capture.size() + 5;
+  capture = capture + text("AT-AB ConnectionDown\r\n");
+
+  cTempDir temp;
+  std::string dir = temp.path, path = dir + "/capture.hex";
+  writeFile(path, hex(capture) + "\n");
+  cRun run = decode({path});
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(1u, linesWith(run.out, {"< @" + std::to_string(bypassAt) + " mode to=bypass"}).size())
+      << run.out;
+  EXPECT_EQ(
+      1u,
+      linesWith(run.out, {"< @" + std::to_string(escapeAt) + " mode to=command by=escape"}).size())
+      << run.out;
+  EXPECT_EQ(
+      1u,
+      linesWith(run.out, {"status text=\"AT-AB ConnectionDown\" keyword=ConnectionDown"}).size());
+  std::vector<std::string> drops;
+  for (const std::string& line : linesWith(run.out, {" drop reason="}))
+    drops.push_back(line.substr(line.find("reason=") + 7));
+  EXPECT_EQ(
+      (std::vector<std::string>{"bad-fcs", "bad-fcs", "bad-fcs", "aborted-frame", "oversize-frame",
+                                "lost-start", "invalid", "out-of-order", "stale"}),
+      drops)
+      << run.out;
+  for (const char* m :
+       {"message 3: 5 bytes: hello", "message 7: 13 bytes: after the cut", "message 11: 1 byte: b"})
+    EXPECT_EQ(1u, linesWith(run.out, {m}).size()) << m << "\n" << run.out;
+  EXPECT_EQ(1u,
+            linesWith(run.out, {"counts < lines=3 frames=13 messages=3 bytes=19 invalid=1 stale=1 "
+                                "lost-start=1 out-of-order=1 oversize=0 bad-fcs=3 "
+                                "oversize-frame=1 aborted-frame=1 "})
+                .size())
+      << run.out;
+  // The same bytes raw, as the daemon's side (--sent): lines in command mode, nothing unframed.
+  writeFile(path, std::string(capture.begin(), capture.end()));
+  run = decode({"--sent", "-q", path});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(1u, linesWith(run.out, {"counts > lines=", " frames=0 messages=0 "}).size()) << run.out;
+}
+
+TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
+  cTempDir temp;
+  std::string dir = temp.path;
+  cRun run = decode({dir + "/missing.trace"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("missing.trace: No such file or directory")) << run.err;
+
+  // A header, one whole record of "OK\r\n" and a record cut after two of its bytes.
+  std::string header("FERRYTRC\x01\x00\x10\x00\x00\x00\x00\x00", 16);
+  std::string record =
+      std::string("\x00\xca\x9a\x3b\x00\x00\x00\x00\x00\x00\x04\x00", 12) + "OK\r\n";
+  writeFile(dir + "/cut.trace", header + record + record.substr(0, 14));
+  run = decode({dir + "/cut.trace"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("record at byte 32 cut: 2 of its 4 bytes")) << run.err;
+  EXPECT_EQ(1u, linesWith(run.out, {"0.000000 < @4 line text=OK"}).size()) << run.out;
+
+  std::string version2 = header;
+  version2[8] = 2;
+  writeFile(dir + "/v2.trace", version2 + record);
+  run = decode({dir + "/v2.trace"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("serial trace of version 2")) << run.err;
+  EXPECT_EQ("", run.out);
+
+  // Random bytes in either mode: counted, never a crash or a hang.
+  std::mt19937 rng(7);
+  std::string garbage = "AT-AB -BypassMode-\r\n";
+  for (int i = 0; i < 200000; ++i) garbage += static_cast<char>(rng() & 0xFF);
+  writeFile(dir + "/garbage", garbage);
+  run = decode({"-q", "--raw", dir + "/garbage"});
+  EXPECT_EQ(0, run.status) << run.err;
+  ASSERT_EQ(1u, linesWith(run.out, {"counts < "}).size()) << run.out;
+  EXPECT_EQ(std::string::npos, linesWith(run.out, {"counts < "})[0].find(" bad-fcs=0 "));
+  // Nobody reads the events: decoding ends quietly.
+  run = decode({"--raw", dir + "/garbage"}, true);
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("", run.err);
+}
+
+}  // namespace
