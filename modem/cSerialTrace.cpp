@@ -191,7 +191,7 @@ void cSerialTrace::writer() {
     uint64_t total = lost();
     if (total != mLostSaid && mWarnings.pass()) {
       warn("Serial trace %s: %llu bytes not recorded in all, the writing fell behind%s",
-           mPath.c_str(), static_cast<unsigned long long>(total), mWarnings.held().c_str());
+           mPath.c_str(), static_cast<unsigned long long>(total), mWarnings.held());
       mLostSaid = total;
     }
     if (stop) return;
@@ -237,7 +237,7 @@ bool cSerialTrace::writeAll(const unsigned char* data, size_t len) {
       }
       if (mWarnings.pass())
         warn("Serial trace %s: write failed (%s), %zu bytes lost%s", mPath.c_str(),
-             errText(err).c_str(), len, mWarnings.held().c_str());
+             errText(err).c_str(), len, mWarnings.held());
       return false;
     }
   }
