@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "support/cLoopGuard.h"
 #include "support/cProperties.h"
 #include "support/monotonicCond.h"
 
@@ -178,6 +179,7 @@ void* cSerialTrace::writerEntry(void* self) {
 // write it pauses briefly, so a busy line costs a wake-up and a write every kGatherNs, not one per
 // serial read or write; an idle line costs nothing.
 void cSerialTrace::writer() {
+  cLoopGuard guard(*this, "serial trace");
   std::vector<unsigned char> chunk;
   chunk.reserve(kBufferSize);
   for (;;) {
@@ -186,14 +188,17 @@ void cSerialTrace::writer() {
     bool stop = mStop;
     chunk.swap(mFill);
     pthread_mutex_unlock(&mMutex);
-    writeOut(chunk);
+    // Building a warning may throw (no memory): it must not end the process from this thread.
+    guard.run([this, &chunk] {
+      writeOut(chunk);
+      uint64_t total = lost();
+      if (total != mLostSaid && mWarnings.pass()) {
+        warn("Serial trace %s: %llu bytes not recorded in all, the writing fell behind%s",
+             mPath.c_str(), static_cast<unsigned long long>(total), mWarnings.held());
+        mLostSaid = total;
+      }
+    });
     chunk.clear();
-    uint64_t total = lost();
-    if (total != mLostSaid && mWarnings.pass()) {
-      warn("Serial trace %s: %llu bytes not recorded in all, the writing fell behind%s",
-           mPath.c_str(), static_cast<unsigned long long>(total), mWarnings.held());
-      mLostSaid = total;
-    }
     if (stop) return;
     timespec pause = {0, kGatherNs};
     nanosleep(&pause, nullptr);
