@@ -61,6 +61,7 @@ check_package() {
   expected=$(printf '%s\n' ./etc/qmx/ferryd.conf ./lib/systemd/system/ferryd.service ./usr/sbin/ferryd \
     ./usr/bin/ferrycat ./usr/share/doc/ferryd/README.md ./usr/share/doc/ferryd/changelog.gz \
     ./usr/share/doc/ferryd/copyright ./usr/share/doc/ferryd/wire-format.md \
+    ./usr/share/doc/ferryd/serial-trace.md \
     ./usr/share/man/man8/ferryd.8.gz ./usr/share/man/man1/ferrycat.1.gz | sort)
   [ "$files" = "$expected" ] || fail "$deb: files"$'\n'"$files"
   local x

@@ -24,7 +24,7 @@ class cStats {
     kOversize,        // messages that would exceed 65,535 bytes
     kBadFcs,          // frames with a bad check sequence (north)
     kOversizeFrames,  // frames longer than the decoder holds (north)
-    kAbortedFrames,   // frames aborted or cut off by a mode change (north)
+    kAbortedFrames,   // frames aborted by the sender (0x7D 0x7E) (north)
     kCommandMode,     // segments for the module while it is in command mode (south)
     kFailedWrites,    // serial writes (south) or datagram sends (north) that failed
     kOutOfMemory,     // units of work dropped for lack of memory
