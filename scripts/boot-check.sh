@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian package into a booted Debian 12 (systemd as PID 1 in systemd-nspawn) and
 # uses it there as an integrator would: the unit's user and sandbox, the journal, the relay
-# through the installed daemon under its real sandbox (module and broker stand-ins inside the
-# container), the device allow-list, restart on a crash, a quick stop, the watchdog when the unit
-# has one, upgrade, remove and purge.
+# through the installed daemon under its real sandbox (the installed ferrycat at both ends, the
+# module stand-in inside the container), the device allow-list, restart on a crash, a quick stop,
+# the watchdog when the unit has one, upgrade, remove and purge.
 # Usage: scripts/boot-check.sh [amd64|armhf]   (default amd64; armhf runs under qemu-user)
 # Needs the package (scripts/package.sh) and ferryd-boot-peer (a build with the tests:
 # build/normal, or build/armhf from scripts/cross.sh). The minimal root is cached as a tarball in
@@ -206,11 +206,11 @@ if [ "$arch" != amd64 ]; then
 fi
 part "booted (system $state)"
 
-# --- 1. Install, with the module and the broker already there, as on a board ------------------
-nsenter -t "$pid1" -a /root/boot/ferryd-boot-peer /dev/ttyS5 60010 >"$work/peer-$arch.log" 2>&1 &
+# --- 1. Install, with the module already there, as on a board --------------------------------
+nsenter -t "$pid1" -a /root/boot/ferryd-boot-peer /dev/ttyS5 >"$work/peer-$arch.log" 2>&1 &
 peer_pid=$!
 for _ in $(seq 1 100); do grep -q "serving" "$work/peer-$arch.log" && break; sleep 0.1; done
-grep -q "serving" "$work/peer-$arch.log" || { cat "$work/peer-$arch.log" >&2; fail "the stand-ins did not start"; }
+grep -q "serving" "$work/peer-$arch.log" || { cat "$work/peer-$arch.log" >&2; fail "the module stand-in did not start"; }
 in_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "/root/boot/$(basename "$deb")" \
   </dev/null >"$work/install-$arch.log" 2>&1 || { cat "$work/install-$arch.log" >&2; fail "apt-get install"; }
 part "installed with apt"
@@ -247,12 +247,101 @@ awk -v l="$lag" 'BEGIN { exit !(l < 1 && l > -1) }' || fail "start-up line reach
 pass "start-up line in the journal $lag s after the daemon wrote it"
 part "checks 1-2"
 
-# --- 3. The relay under the real sandbox ------------------------------------------------------
+# --- 3. The relay under the real sandbox, between the installed ferrycat's two ends -----------
+# ferrycat broker on the board (the port from /etc/qmx/ferryd.conf) and ferrycat peer on the
+# module stand-in's air side, both ways at once; then the module hangs up and comes back, and the
+# relay again. Messages: "AT-AB" with flag and escape bytes, a lone 0x7E, a lone 0x7D and 3000
+# bytes holding every value, as hex files. Each end's JSON output must be exactly its messages.
+relay_dir=/root/boot/relay
+mkdir -p "$root$relay_dir"
+peer_says() {  # text, n: until the module stand-in's log holds n lines with text (false: it ended)
+  until [ "$(grep -c "$1" "$work/peer-$arch.log")" -ge "$2" ]; do
+    kill -0 "$peer_pid" 2>/dev/null || return 1
+    sleep 0.2
+  done
+}
+peer_shown=0
+show_peer() {  # the module stand-in's lines not shown yet
+  tail -n +$((peer_shown + 1)) "$work/peer-$arch.log" | sed 's/^/    /'
+  peer_shown=$(wc -l <"$work/peer-$arch.log")
+}
+peer_go() {  # the stand-in below nsenter takes its next step
+  local p
+  p=$(pgrep -P "$peer_pid") || { show_peer >&2; fail "the module stand-in ended early"; }
+  kill -USR1 "$p"
+}
+message_files() {  # direction, round: the hex files of the direction's messages, named in order
+  local d=$1 r=$2 i hex k=$2
+  [ "$d" = north ] || k=$((r + 128))
+  hex=$(printf 'AT-AB -CommandMode-\r\n %s round %s' "$d" "$r" | od -An -v -tx1 | tr -d ' \n')
+  echo "${hex}7e7d7e7e7d5e5d00" >"$root$relay_dir/$d-$r-1.hex"
+  echo 7e >"$root$relay_dir/$d-$r-2.hex"
+  echo 7d >"$root$relay_dir/$d-$r-3.hex"
+  for ((i = 0; i < 3000; i++)); do printf '%02x' $(((i * 7 + k) & 255)); done >"$root$relay_dir/$d-$r-4.hex"
+  echo >>"$root$relay_dir/$d-$r-4.hex"
+  printf "$relay_dir/$d-$r-%s.hex\n" 1 2 3 4
+}
+expected_json() {  # message files: ferrycat's -o json lines for them, without the id
+  local f seq=0 hex
+  for f in "$@"; do
+    seq=$((seq + 1))
+    hex=$(tr -d '\n' <"$root$f")
+    # The one-byte messages are printable, so ferrycat shows them as text.
+    case $hex in
+      7e) echo "{\"seq\":$seq,\"length\":1,\"text\":\"~\"}" ;;
+      7d) echo "{\"seq\":$seq,\"length\":1,\"text\":\"}\"}" ;;
+      *) echo "{\"seq\":$seq,\"length\":$((${#hex} / 2)),\"hex\":\"$hex\"}" ;;
+    esac
+  done
+}
+relay() {  # round
+  local r=$1 out=$work/relay-$arch-$1 air b_rc=0 p_rc=0 t f files=() north south
+  mapfile -t north < <(message_files north "$r")
+  mapfile -t south < <(message_files south "$r")
+  for f in "${north[@]}"; do files+=(-f "$f"); done
+  air=$(sed -n 's/^boot-peer: serving .*, air side //p' "$work/peer-$arch.log")
+  rm -f "$out".*
+  # The broker first; its messages go once the peer holds the air side (opening it flushes it).
+  { for _ in $(seq 1 100); do grep -q "open at" "$out.peer.err" 2>/dev/null && break; sleep 0.1; done
+    for f in "${south[@]}"; do cat "$root$f"; done; } |
+    in_ct timeout 60 ferrycat broker -x -o json -n 4 -t 15 >"$out.broker.json" 2>"$out.broker.err" &
+  local broker=$!
+  for _ in $(seq 1 100); do grep -q "ferryd is connected" "$out.broker.err" && break; sleep 0.1; done
+  grep -q "ferryd is connected" "$out.broker.err" || { cat "$out.broker.err" >&2; fail "round $r: ferrycat broker found no ferryd"; }
+  t=$(now)
+  in_ct timeout 60 ferrycat peer -x -o json -n 4 -t 15 "${files[@]}" "$air" \
+    >"$out.peer.json" 2>"$out.peer.err" </dev/null || p_rc=$?
+  wait "$broker" || b_rc=$?
+  if [ "$b_rc" -ne 0 ] || [ "$p_rc" -ne 0 ]; then
+    cat "$out.broker.err" "$out.peer.err" >&2
+    fail "round $r: ferrycat broker ended with $b_rc, ferrycat peer with $p_rc"
+  fi
+  # Whole, once, in order: each end's output is exactly the other end's messages.
+  sed 's/,"id":[0-9]*//' "$out.broker.json" | diff -q - <(expected_json "${north[@]}") >/dev/null ||
+    { head -c 2000 "$out.broker.json" >&2; fail "round $r: peer -> broker: ferrycat broker's output is not the peer's 4 messages (above)"; }
+  sed 's/,"id":[0-9]*//' "$out.peer.json" | diff -q - <(expected_json "${south[@]}") >/dev/null ||
+    { head -c 2000 "$out.peer.json" >&2; fail "round $r: broker -> peer: ferrycat peer's output is not the broker's 4 messages (above)"; }
+  if ! grep -q 'sent messages=4 ' "$out.broker.err" || ! grep -q 'sent messages=4 ' "$out.peer.err"; then
+    cat "$out.broker.err" "$out.peer.err" >&2
+    fail "round $r: a summary does not say 4 messages sent"
+  fi
+  echo "    round $r: 4 messages each way intact in $(since "$t") s (\"AT-AB\", 0x7E, 0x7D, 3000 bytes)"
+  echo "      broker $(grep -o 'received messages=[0-9]* bytes=[0-9]*' "$out.broker.err"), peer $(grep -o 'received messages=[0-9]* bytes=[0-9]*' "$out.peer.err")"
+}
+in_ct test -x /usr/bin/ferrycat || fail "the package installed no /usr/bin/ferrycat"
+peer_says "link connected" 1 || { show_peer >&2; fail "the link did not come up"; }
+show_peer
+relay 1
+peer_go
+peer_says "link connected" 2 || { show_peer >&2; fail "the link did not come up after the module's hang-up"; }
+show_peer
+relay 2
+peer_go
 rc=0
 wait "$peer_pid" || rc=$?
 peer_pid=
-sed 's/^/    /' "$work/peer-$arch.log"
-[ "$rc" -eq 0 ] || fail "relay through the installed daemon (see the lines above)"
+show_peer
+[ "$rc" -eq 0 ] || fail "the module stand-in (see the lines above)"
 journal=$(in_ct journalctl -u ferryd -o cat --no-pager)
 [ "$(grep -c 'Going BT_LINK_CONNECTED' <<<"$journal")" -ge 2 ] || fail "link not connected twice"
 grep -q '/dev/ttyS5 reopened' <<<"$journal" || fail "no reopen of /dev/ttyS5 in the journal"
@@ -260,7 +349,7 @@ denied=$(grep -E 'err\(1\)|err\(-1\)|Operation not permitted' <<<"$journal" || t
 [ -z "$denied" ] || fail "the sandbox refused something during the relay:"$'\n'"$denied"
 seccomp=$(in_ct journalctl -b --no-pager -o cat 2>/dev/null | grep -E 'SECCOMP|type=1326|audit\[' || true)
 [ -z "$seccomp" ] || fail "seccomp or audit lines in the journal:"$'\n'"$seccomp"
-pass "relay: messages both ways intact, module hung up and reopened, connected again; nothing refused"
+pass "relay: ferrycat broker and peer, messages both ways at once intact, module hung up and reopened, again intact; nothing refused"
 part "check 3 (relay)"
 
 # --- 4. The device allow-list -----------------------------------------------------------------

@@ -1,22 +1,21 @@
-// The module and the broker around the installed daemon in a booted system (scripts/boot-check.sh
-// runs it inside the container): the broker stand-in on 127.0.0.1:<port>, the module stand-in
-// behind the configured serial path. Waits for the daemon's start-up commands, brings the link to
-// connected, checks messages both ways, then hangs the module up, brings it back and checks the
-// relay again once the daemon has opened the device anew. Exits 0 when every step held.
-// Usage: ferryd-boot-peer [serial path] [broker port]   (default /dev/ttyS5 60010)
+// The module around the installed daemon in a booted system (scripts/boot-check.sh runs it inside
+// the container): the module stand-in behind the configured serial path, with its air side for
+// ferrycat peer. Waits for the daemon's start-up commands and brings the link to connected; on
+// SIGUSR1 (the relay has been checked) hangs the module up, brings it back and, once the daemon
+// has opened the device anew, brings the link to connected again; on the next SIGUSR1 it ends.
+// Exits 0 when every step held.
+// Usage: ferryd-boot-peer [serial path]   (default /dev/ttyS5)
 #include <dirent.h>
 #include <grp.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
-#include <cstdlib>
 #include <exception>
 #include <string>
-#include <vector>
 
-#include "bench/cSimBroker.h"
 #include "bench/cSimModule.h"
 
 namespace {
@@ -123,62 +122,29 @@ void connect(cSimModule& module, int connectedBefore) {
   throw cFailed{"the daemon did not log \"" + std::string(kConnected) + "\" after bypass mode"};
 }
 
-// Messages with the module's status text, the flag and the escape byte inside, and one of several
-// segments holding every byte value.
-std::vector<std::vector<uint8_t>> payloads(int round) {
-  std::string marked = "AT-AB -CommandMode-\r\n round " + std::to_string(round);
-  std::vector<uint8_t> special(marked.begin(), marked.end());
-  special.insert(special.end(), {0x7E, 0x7D, 0x7E, 0x7E, 0x7D, 0x5E, 0x5D, 0x00});
-  std::vector<uint8_t> large;
-  for (int i = 0; i < 3000; ++i) large.push_back(static_cast<uint8_t>((i * 7 + round) & 0xFF));
-  return {special, {0x7E}, {0x7D}, large};
+// Waits for the script's SIGUSR1 (blocked from the start, so one sent early is kept).
+void awaitGo(const std::string& step) {
+  say("waiting for SIGUSR1 to " + step);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGUSR1);
+  int signal = 0;
+  require(sigwait(&set, &signal) == 0, "cannot wait for SIGUSR1");
 }
 
-std::string arrived(size_t got, size_t sent) {
-  return std::to_string(got) + " of " + std::to_string(sent) + " messages arrived";
-}
-
-void exchange(cSimModule& module, cSimBroker& broker, int round) {
-  auto sent = payloads(round);
-  std::string where = "round " + std::to_string(round) + ": ";
-  size_t northBefore = broker.messages().size();
-  size_t southBefore = module.messages().size();
-  for (size_t i = 0; i < sent.size(); ++i) {
-    int id = static_cast<int>(10 * round + i);
-    module.sendMessage(id, sent[i]);
-    require(broker.sendMessage(id, sent[i]) > 0, where + "the broker could not send a message");
-  }
-  require(
-      broker.waitForMessages(northBefore + sent.size(), kStepMs),
-      where + "peer -> broker: " + arrived(broker.messages().size() - northBefore, sent.size()));
-  require(
-      module.waitForMessages(southBefore + sent.size(), kStepMs),
-      where + "broker -> peer: " + arrived(module.messages().size() - southBefore, sent.size()));
-  auto north = broker.messages();
-  auto south = module.messages();
-  for (size_t i = 0; i < sent.size(); ++i) {
-    std::string which = where + "message " + std::to_string(i);
-    require(north[northBefore + i].payload == sent[i], which + " peer -> broker arrived altered");
-    require(south[southBefore + i] == sent[i], which + " broker -> peer arrived altered");
-  }
-  say(where + std::to_string(sent.size()) +
-      " messages each way intact (\"AT-AB\", 0x7E, 0x7D, 3000 bytes in segments)");
-}
-
-void run(const std::string& serialPath, int port) {
-  cSimBroker broker(static_cast<uint16_t>(port));
+void run(const std::string& serialPath) {
   cSimModule module;
+  std::string air = module.enableAir();
   int connected = journalCount(kConnected);
   require(connected >= 0, "cannot read the journal");
   pointSerialPath(module, serialPath);
-  say("serving " + serialPath + " and the broker on 127.0.0.1:" + std::to_string(port));
+  say("serving " + serialPath + ", air side " + air);
 
   require(module.waitForCommand("AT+AB DefaultLocalName", kStartupMs),
           "no start-up commands from the daemon");
   say("start-up commands received");
   connect(module, connected);
-  require(broker.waitForPeer(kStepMs), "the daemon's socket never reached the broker");
-  exchange(module, broker, 1);
+  awaitGo("hang the module up");
 
   std::string before = readLink(module.ttyPath());
   module.hangUp();
@@ -188,16 +154,19 @@ void run(const std::string& serialPath, int port) {
   require(waitHeld(readLink(module.ttyPath()), kStepMs), "the daemon did not reopen " + serialPath);
   say("the daemon reopened " + serialPath);
   connect(module, connected + 1);
-  exchange(module, broker, 2);
+  awaitGo("end");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);  // before the module's thread, which inherits it
   std::string serialPath = argc > 1 ? argv[1] : "/dev/ttyS5";
-  int port = argc > 2 ? atoi(argv[2]) : 60010;
   try {
-    run(serialPath, port);
+    run(serialPath);
   } catch (const cFailed& f) {
     say("FAILED: " + f.what);
     return 1;
@@ -205,6 +174,6 @@ int main(int argc, char** argv) {
     say(std::string("FAILED: ") + e.what());
     return 1;
   }
-  say("relay checks passed");
+  say("module steps done");
   return 0;
 }
