@@ -13,6 +13,7 @@
 #include "ferrycat/cCat.h"
 #include "ferrycat/cCatLoop.h"
 #include "ferrycat/cCatOptions.h"
+#include "link/cBTMsg.h"
 #include "north/cLocalMsg.h"
 #include "support/cProperties.h"
 
@@ -89,40 +90,21 @@ int brokerMain(int argc, char** argv) {
       cCatOptions::longOptions({{"config", required_argument, nullptr, 'c'},
                                 {"host", required_argument, nullptr, 'H'},
                                 {"port", required_argument, nullptr, 'p'}});
-  int letter;
-  long value;
-  std::string why;
-  while ((letter = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) !=
-         -1) {
-    switch (letter) {
-      case 'c':
-        where.config = optarg;
-        where.configGiven = true;
-        break;
-      case 'H':
-        where.host = optarg;
-        break;
-      case 'p':
-        if (!cCatOptions::parseNumber(optarg, 1, 65535, &where.port))
-          return cCat::usage(kCommand, "bad port '%s' (1 to 65535)", optarg);
-        break;
-      case 's':
-        if (!cCatOptions::parseNumber(optarg, 6, cBrokerSocket::kMaxDatagram, &value))
-          return cCat::usage(kCommand, "bad segment size '%s' (6 to %d)", optarg,
-                             cBrokerSocket::kMaxDatagram);
-        options.segSize = static_cast<int>(value);
-        break;
-      case ':':
-      case '?':
-        return cCatOptions::optionError(kCommand, letter, argv);
-      default:
-        if (!options.take(letter, optarg, &why)) return cCat::usage(kCommand, "%s", why.c_str());
-    }
-  }
-  if (options.help) {
-    help();
-    return cCat::kOk;
-  }
+  options.segMin = cBTMsg::kMinSegSize;
+  options.segMax = cBrokerSocket::kMaxDatagram;
+  int status = options.parse(kCommand, argc, argv, shortOptions, longOptions, help,
+                             [&where](int letter, const char* arg) -> std::string {
+                               if (letter == 'c') {
+                                 where.config = arg;
+                                 where.configGiven = true;
+                               } else if (letter == 'H') {
+                                 where.host = arg;
+                               } else if (!cCatOptions::parseNumber(arg, 1, 65535, &where.port)) {
+                                 return std::string("bad port '") + arg + "' (1 to 65535)";
+                               }
+                               return "";
+                             });
+  if (status != cCatOptions::kContinue) return status;
   if (optind < argc) return cCat::usage(kCommand, "unexpected argument '%s'", argv[optind]);
 
   cCat::setUp(options.verbose);
@@ -130,6 +112,7 @@ int brokerMain(int argc, char** argv) {
   cCatLoop loop(options);
   if (!loop.loadFiles()) return cCat::kFailure;
   cBrokerSocket socket;
+  std::string why;
   if (!socket.open(where.host, static_cast<uint16_t>(where.port), &why))
     return cCat::fail("%s", why.c_str());
   cBrokerEnd end(&socket, options.segSize, options.quiet);

@@ -81,6 +81,16 @@ bool cCatOptions::take(int letter, const char* arg, std::string* why) {
       *why = std::string("bad time-out '") + arg + "' (seconds, more than 0)";
       return false;
     }
+    case 's': {
+      long value;
+      if (parseNumber(arg, segMin, segMax, &value)) {
+        segSize = static_cast<int>(value);
+        return true;
+      }
+      *why = std::string("bad segment size '") + arg + "' (" + std::to_string(segMin) + " to " +
+             std::to_string(segMax) + ")";
+      return false;
+    }
     case 'q':
       quiet = true;
       return true;
@@ -95,8 +105,21 @@ bool cCatOptions::take(int letter, const char* arg, std::string* why) {
   }
 }
 
-int cCatOptions::optionError(const char* command, int letter, char** argv) {
-  std::string name = optopt != 0 ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
-  if (letter == ':') return cCat::usage(command, "option '%s' needs a value", name.c_str());
-  return cCat::usage(command, "unknown option '%s'", name.c_str());
+int cCatOptions::parse(const char* command, int argc, char** argv, const std::string& shortOpts,
+                       const std::vector<option>& longOpts, void (*printHelp)(), const cOwn& own) {
+  int letter;
+  std::string why;
+  while ((letter = getopt_long(argc, argv, shortOpts.c_str(), longOpts.data(), nullptr)) != -1) {
+    if (letter == ':' || letter == '?') {
+      std::string name =
+          optopt != 0 ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
+      if (letter == ':') return cCat::usage(command, "option '%s' needs a value", name.c_str());
+      return cCat::usage(command, "unknown option '%s'", name.c_str());
+    }
+    if (!take(letter, optarg, &why) && why.empty()) why = own(letter, optarg);
+    if (!why.empty()) return cCat::usage(command, "%s", why.c_str());
+  }
+  if (!help) return kContinue;
+  printHelp();
+  return cCat::kOk;
 }

@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct cCatOptions {
   bool quiet = false;              // -q: no notices, no summary
   bool verbose = false;            // -v: a line for every unit dropped
   int segSize = 0;                 // -s: the command's default, then the user's
+  int segMin = 0, segMax = 0;      // the range -s takes, set by the command
   bool help = false;
 
   // The shared options' letters for getopt_long's short string, and their long forms.
@@ -35,8 +37,15 @@ struct cCatOptions {
   // them: false with *why empty.
   bool take(int letter, const char* arg, std::string* why);
 
-  // The usage error for getopt_long's ':' (a value missing) or '?' (an unknown option).
-  static int optionError(const char* command, int letter, char** argv);
+  // One getopt_long pass over argv with the given option lists (from shortOptions and
+  // longOptions, or a command's own selection): the shared options go to take, the command's own
+  // to own, which returns an error text (empty when the value is good). Returns kContinue, or the
+  // status to end with: a usage error, said in one line, or kOk after --help has printed
+  // printHelp().
+  static constexpr int kContinue = -1;
+  using cOwn = std::function<std::string(int letter, const char* arg)>;
+  int parse(const char* command, int argc, char** argv, const std::string& shortOpts,
+            const std::vector<option>& longOpts, void (*printHelp)(), const cOwn& own);
 
   // A whole decimal number in [min, max]; false for anything else.
   static bool parseNumber(const char* text, long min, long max, long* out);

@@ -11,6 +11,7 @@
 
 #include "ferrycat/cCapture.h"
 #include "ferrycat/cCat.h"
+#include "ferrycat/cCatOptions.h"
 #include "ferrycat/cDecodeOutput.h"
 #include "ferrycat/cSerialDecoder.h"
 #include "support/cYlog.h"
@@ -39,40 +40,49 @@ struct cOptions {
   const char* path = nullptr;
 };
 
-// 0 when parsed, else an exit status (help shown, or a usage error).
-int parseOptions(int argc, char** argv, cOptions* o, bool* done) {
-  static const struct {
-    const char* name;
-    cCapture::Kind kind;
-  } kKinds[] = {
-      {"--trace", cCapture::kTrace}, {"--hex", cCapture::kHex}, {"--raw", cCapture::kRaw}};
-  for (int i = 1; i < argc; ++i) {
-    const char* a = argv[i];
-    bool known = true;
-    if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) {
-      fputs(kHelp, stdout);
-      *done = true;
-      return cCat::kOk;
-    } else if (strcmp(a, "--json") == 0) {
-      o->json = true;
-    } else if (strcmp(a, "-q") == 0) {
-      o->quiet = true;
-    } else if (strcmp(a, "--log") == 0) {
-      o->log = true;
-    } else if (strcmp(a, "--sent") == 0) {
-      o->rawDir = cCapture::kToModule;
-    } else if (a[0] != '-' || strcmp(a, "-") == 0) {
-      if (o->path != nullptr) return cCat::usage("decode", "one capture at a time");
-      o->path = a;
-    } else {
-      known = false;
-      for (const auto& k : kKinds) {
-        if (strcmp(a, k.name) == 0) o->kind = k.kind, known = true;
-      }
-    }
-    if (!known) return cCat::usage("decode", "unknown option '%s'", a);
-  }
-  return cCat::kOk;
+void help() {
+  fputs(kHelp, stdout);
+}
+
+// Long options only, numbered past every short option's letter.
+enum { kJson = 256, kLog, kSent, kTrace, kHex, kRaw };
+
+// cCatOptions::kContinue when parsed, else an exit status (help shown, or a usage error).
+int parseOptions(int argc, char** argv, cOptions* o) {
+  static const std::vector<option> kLong = {
+      {"json", no_argument, nullptr, kJson}, {"log", no_argument, nullptr, kLog},
+      {"sent", no_argument, nullptr, kSent}, {"trace", no_argument, nullptr, kTrace},
+      {"hex", no_argument, nullptr, kHex},   {"raw", no_argument, nullptr, kRaw},
+      {"help", no_argument, nullptr, 'h'},   {nullptr, 0, nullptr, 0}};
+  cCatOptions shared;  // takes -q and -h
+  int status = shared.parse("decode", argc, argv, ":qh", kLong, help,
+                            [o](int letter, const char*) -> std::string {
+                              switch (letter) {
+                                case kJson:
+                                  o->json = true;
+                                  break;
+                                case kLog:
+                                  o->log = true;
+                                  break;
+                                case kSent:
+                                  o->rawDir = cCapture::kToModule;
+                                  break;
+                                case kTrace:
+                                  o->kind = cCapture::kTrace;
+                                  break;
+                                case kHex:
+                                  o->kind = cCapture::kHex;
+                                  break;
+                                default:
+                                  o->kind = cCapture::kRaw;
+                              }
+                              return "";
+                            });
+  if (status != cCatOptions::kContinue) return status;
+  o->quiet = shared.quiet;
+  if (optind + 1 < argc) return cCat::usage("decode", "one capture at a time");
+  if (optind < argc) o->path = argv[optind];
+  return cCatOptions::kContinue;
 }
 
 bool readAll(FILE* in, std::string* text) {
@@ -97,9 +107,8 @@ void setUpLogging(bool log) {
 
 int decodeMain(int argc, char** argv) {
   cOptions o;
-  bool done = false;
-  int rc = parseOptions(argc, argv, &o, &done);
-  if (rc != cCat::kOk || done) return rc;
+  int rc = parseOptions(argc, argv, &o);
+  if (rc != cCatOptions::kContinue) return rc;
   bool stdinInput = o.path == nullptr || strcmp(o.path, "-") == 0;
   const char* name = stdinInput ? "standard input" : o.path;
   FILE* in = stdinInput ? stdin : fopen(o.path, "rb");

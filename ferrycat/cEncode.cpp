@@ -121,32 +121,14 @@ int encodeMain(int argc, char** argv) {
                                            {"id", required_argument, nullptr, 'i'},
                                            {"help", no_argument, nullptr, 'h'},
                                            {nullptr, 0, nullptr, 0}};
-  int letter;
-  long value;
-  std::string why;
-  while ((letter = getopt_long(argc, argv, ":wf:xs:i:h", longOptions.data(), nullptr)) != -1) {
-    switch (letter) {
-      case 's':
-        if (!cCatOptions::parseNumber(optarg, cBTMsg::kMinSegSize, cBTMsg::kMaxSegSize, &value))
-          return cCat::usage(kCommand, "bad segment size '%s' (%d to %d)", optarg,
-                             cBTMsg::kMinSegSize, cBTMsg::kMaxSegSize);
-        options.segSize = static_cast<int>(value);
-        break;
-      case 'i':
-        if (!cCatOptions::parseNumber(optarg, 0, 127, &id))
-          return cCat::usage(kCommand, "bad message id '%s' (0 to 127)", optarg);
-        break;
-      case ':':
-      case '?':
-        return cCatOptions::optionError(kCommand, letter, argv);
-      default:
-        options.take(letter, optarg, &why);
-    }
-  }
-  if (options.help) {
-    help();
-    return cCat::kOk;
-  }
+  options.segMin = cBTMsg::kMinSegSize;
+  options.segMax = cBTMsg::kMaxSegSize;
+  int status = options.parse(kCommand, argc, argv, ":wf:xs:i:h", longOptions, help,
+                             [&id](int, const char* arg) -> std::string {
+                               if (cCatOptions::parseNumber(arg, 0, 127, &id)) return "";
+                               return std::string("bad message id '") + arg + "' (0 to 127)";
+                             });
+  if (status != cCatOptions::kContinue) return status;
   if (optind < argc) return cCat::usage(kCommand, "unexpected argument '%s'", argv[optind]);
   cCat::setUp(false);
   cEncoder encoder(options.segSize, static_cast<int>(id));

@@ -37,33 +37,16 @@ int peerMain(int argc, char** argv) {
   std::string shortOptions = cCatOptions::shortOptions("b:");
   std::vector<option> longOptions =
       cCatOptions::longOptions({{"baud", required_argument, nullptr, 'b'}});
-  int letter;
-  long value;
-  std::string why;
-  while ((letter = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) !=
-         -1) {
-    switch (letter) {
-      case 'b':
-        if (!cCatOptions::parseNumber(optarg, 1, 1L << 30, &baud) || !cSerialPort::knownSpeed(baud))
-          return cCat::usage(kCommand, "bad speed '%s' (9600, 115200, 921600, ...)", optarg);
-        break;
-      case 's':
-        if (!cCatOptions::parseNumber(optarg, cBTMsg::kMinSegSize, cBTMsg::kMaxSegSize, &value))
-          return cCat::usage(kCommand, "bad segment size '%s' (%d to %d)", optarg,
-                             cBTMsg::kMinSegSize, cBTMsg::kMaxSegSize);
-        options.segSize = static_cast<int>(value);
-        break;
-      case ':':
-      case '?':
-        return cCatOptions::optionError(kCommand, letter, argv);
-      default:
-        if (!options.take(letter, optarg, &why)) return cCat::usage(kCommand, "%s", why.c_str());
-    }
-  }
-  if (options.help) {
-    help();
-    return cCat::kOk;
-  }
+  options.segMin = cBTMsg::kMinSegSize;
+  options.segMax = cBTMsg::kMaxSegSize;
+  int status = options.parse(
+      kCommand, argc, argv, shortOptions, longOptions, help,
+      [&baud](int, const char* arg) -> std::string {
+        if (cCatOptions::parseNumber(arg, 1, 1L << 30, &baud) && cSerialPort::knownSpeed(baud))
+          return "";
+        return std::string("bad speed '") + arg + "' (9600, 115200, 921600, ...)";
+      });
+  if (status != cCatOptions::kContinue) return status;
   if (optind >= argc) return cCat::usage(kCommand, "no DEVICE given");
   if (optind + 1 < argc) return cCat::usage(kCommand, "unexpected argument '%s'", argv[optind + 1]);
   std::string device = argv[optind];
@@ -72,6 +55,7 @@ int peerMain(int argc, char** argv) {
   cCatLoop loop(options);
   if (!loop.loadFiles()) return cCat::kFailure;
   cSerialPort port;
+  std::string why;
   if (!port.open(device, baud, &why)) return cCat::fail("%s", why.c_str());
   cPeerEnd end(port.fd(), device, options.segSize);
   if (!options.quiet) fprintf(stderr, "ferrycat: %s open at %ld baud\n", device.c_str(), baud);
