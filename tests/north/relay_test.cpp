@@ -83,33 +83,6 @@ TEST_F(RelayTest, SouthInCommandModeIsLoggedButNeverWritten) {
   EXPECT_TRUE(b.module().messages().empty());
 }
 
-// "AT-AB" inside a message never appears on the line (the framing escapes 'A'), so it crosses
-// bypass mode both ways without ending it; the module's own "AT-AB" still does.
-TEST_F(RelayTest, MessagesHoldingAtAbCrossBypassModeBothWays) {
-  cBench& b = bringUp();
-  std::string text = "AT-AB -CommandMode-\r\nAAT-AB AT-AT-AB ";
-  std::vector<uint8_t> one = cBenchWire::bytes(text);
-  std::vector<uint8_t> many;
-  while (many.size() < 900) many.insert(many.end(), text.begin(), text.end());
-
-  ASSERT_EQ(1, b.broker().sendMessage(10, many));
-  ASSERT_EQ(1, b.broker().sendMessage(11, one));
-  ASSERT_TRUE(b.module().waitForMessages(2, wait()));
-  b.module().sendMessage(12, many, 256);
-  b.module().sendMessage(13, one, 256);
-  ASSERT_TRUE(b.broker().waitForMessages(2, wait()));
-
-  EXPECT_EQ(many, b.module().messages()[0]);
-  EXPECT_EQ(one, b.module().messages()[1]);
-  EXPECT_EQ(many, b.broker().messages()[0].payload);
-  EXPECT_EQ(one, b.broker().messages()[1].payload);
-  EXPECT_EQ(0, b.logCount("Probably need to bail now"));
-  EXPECT_EQ(0, b.logCount("Going BT_LINK_DISCOVERY"));
-
-  ASSERT_TRUE(cBenchSteps::disconnectPeer(b));
-  EXPECT_EQ(1, b.logCount("Probably need to bail now"));
-}
-
 // Both directions at once: the north thread writes frames to the module while the reader thread
 // sends datagrams north (run under TSan in the threaded set).
 TEST_F(RelayTest, TrafficBothWaysAtOnceArrivesWholeAndInOrder) {

@@ -30,7 +30,9 @@ std::vector<Bytes> cut(YMsg* msg, int max) {
   return units;
 }
 
-TEST(Segments, SerialisedLayoutAndOneSegmentMessage) {
+// Cutting, parsing and putting back together for every size and maximum are checked against
+// a model by the fuzz target; these are the fixed points.
+TEST(Segments, SerialisedLayoutOfAOneSegmentMessage) {
   std::unique_ptr<YMsg> msg(YMsg::create(0x85, "\x01\x02\x03", 3));  // the id keeps 7 bits
   ASSERT_TRUE(msg);
   EXPECT_EQ(0x05, msg->getMsgId());
@@ -40,43 +42,9 @@ TEST(Segments, SerialisedLayoutAndOneSegmentMessage) {
   msg->resetSegment();
   EXPECT_TRUE(msg->getNextSegment()->isLastSegment());
   EXPECT_EQ(nullptr, msg->getNextSegment());
-
-  std::unique_ptr<YMsg> empty(YMsg::create(3, nullptr, 0));
-  units = cut(empty.get(), 6);
-  ASSERT_EQ(1u, units.size());
-  EXPECT_EQ((Bytes{0x83, 0, 0, 0, 0}), units[0]);
-
-  // parseMsg reads back every header field and keeps its own copy of the bytes.
-  Bytes unit = {0x12, 0x34, 0x02, 0x02, 0x00, 0xAA, 0xBB};
-  std::unique_ptr<YMsg> seg(YMsg::parseMsg(unit.data(), 7));
-  unit.assign(unit.size(), 0);
-  ASSERT_TRUE(seg);
-  EXPECT_EQ(0x12, seg->getMsgId());
-  EXPECT_EQ(0x0234, seg->getSegIndex());
-  EXPECT_FALSE(seg->isLastSegment());
-  EXPECT_EQ((Bytes{0xAA, 0xBB}), seg->payload());
 }
 
-TEST(Segments, CuttingAtMax) {
-  const int max = 100;
-  for (size_t size : {size_t(2 * (max - 5)), size_t(2 * (max - 5) + 1), size_t(1)}) {
-    Bytes payload = pattern(size);
-    std::unique_ptr<YMsg> msg(YMsg::create(9, payload.data(), size));
-    std::vector<Bytes> units = cut(msg.get(), max);
-    ASSERT_EQ((size + max - 6) / (max - 5), units.size()) << size;
-    Bytes joined;
-    for (size_t i = 0; i < units.size(); ++i) {
-      bool last = i + 1 == units.size();
-      const Bytes& u = units[i];
-      EXPECT_EQ(last ? 5 + size - i * (max - 5) : size_t(max), u.size());
-      EXPECT_EQ(last ? 0x89 : 0x09, u[0]);
-      EXPECT_EQ(i, size_t(u[1] | u[2] << 8));
-      joined.insert(joined.end(), u.begin() + 5, u.end());
-    }
-    EXPECT_EQ(payload, joined);
-  }
-
-  // The smallest cut carries one byte per segment; below it nothing is cut.
+TEST(Segments, TheSmallestCutCarriesOneBytePerSegmentAndBelowItNothingIsCut) {
   Bytes payload = pattern(3);
   std::unique_ptr<YMsg> msg(YMsg::create(1, payload.data(), 3));
   EXPECT_EQ(3u, cut(msg.get(), 6).size());
@@ -96,19 +64,6 @@ TEST(Segments, GetMsgWritesNothingWhenTheSegmentDoesNotFit) {
   EXPECT_EQ(0xEE, buf[15]);
 }
 
-TEST(Segments, InvalidUnitsAreRefused) {
-  Bytes unit = {0x81, 0, 0, 4, 0, 1, 2, 3, 4, 5};
-  for (unsigned short len = 0; len < 5; ++len) EXPECT_EQ(nullptr, YMsg::parseMsg(unit.data(), len));
-  EXPECT_EQ(nullptr, YMsg::parseMsg(unit.data(), 8));   // shorter than its length field
-  EXPECT_EQ(nullptr, YMsg::parseMsg(unit.data(), 10));  // longer than its length field
-  EXPECT_EQ(nullptr, YMsg::parseMsg(nullptr, 9));
-  std::unique_ptr<YMsg> ok(YMsg::parseMsg(unit.data(), 9));
-  EXPECT_TRUE(ok);
-  // A length field in the high byte: 0x0100 bytes announced, 4 present.
-  Bytes high = {0x81, 0, 0, 0, 1, 1, 2, 3, 4};
-  EXPECT_EQ(nullptr, YMsg::parseMsg(high.data(), 9));
-}
-
 TEST(Segments, PayloadLimitOf65535) {
   Bytes big = pattern(YMsg::kMaxPayload);
   EXPECT_EQ(nullptr, YMsg::create(1, big.data(), big.size() + 1));
@@ -123,37 +78,6 @@ TEST(Segments, PayloadLimitOf65535) {
   std::unique_ptr<YMsg> almost(YMsg::create(1, big.data(), big.size() - 1));
   EXPECT_TRUE(almost->addSegment(one.get()));
   EXPECT_EQ(YMsg::kMaxPayload, almost->payload().size());
-
-  // The largest message still cuts into units that parse back.
-  std::vector<Bytes> units = cut(full.get(), 1024);
-  EXPECT_EQ((YMsg::kMaxPayload + 1018) / 1019, units.size());
-  std::unique_ptr<YMsg> back(YMsg::parseMsg(units.back().data(), units.back().size()));
-  ASSERT_TRUE(back);
-  EXPECT_TRUE(back->isLastSegment());
-  EXPECT_EQ(units.size() - 1, size_t(back->getSegIndex()));
-}
-
-// The views the north link sends from (header and a slice of the payload, no copy) give the
-// bytes getMsg writes, for every segment of every cut: empty, one byte, exact multiples, one over.
-TEST(Segments, ViewsGiveTheBytesOfGetMsg) {
-  for (size_t size : {0u, 1u, 1018u, 1019u, 1020u, 2038u, 4000u, 65535u}) {
-    Bytes payload = pattern(size);
-    std::unique_ptr<YMsg> msg(YMsg::create(9, payload.data(), payload.size()));
-    ASSERT_TRUE(msg);
-    for (int max : {6, 256, 1024}) {
-      std::vector<Bytes> units = cut(msg.get(), max);
-      ASSERT_EQ(units.size(), msg->segmentCount());
-      for (size_t k = 0; k < units.size(); ++k) {
-        YMsg::cSegmentView view;
-        ASSERT_TRUE(msg->viewSegment(k, &view));
-        Bytes joined(view.header, view.header + YMsg::kHeaderSize);
-        if (view.length > 0) joined.insert(joined.end(), view.payload, view.payload + view.length);
-        EXPECT_EQ(units[k], joined) << size << " bytes cut at " << max << ", segment " << k;
-      }
-      YMsg::cSegmentView past;
-      EXPECT_FALSE(msg->viewSegment(units.size(), &past));
-    }
-  }
 }
 
 }  // namespace
