@@ -1,10 +1,8 @@
 #include "tests/ferrycat/cCatRun.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -148,14 +146,14 @@ int cCatRun::run(const std::vector<std::string>& args, std::string* out, std::st
   return status;
 }
 
-uint16_t cCatRun::freeUdpPort() {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
+std::string cCatRun::writeFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+std::string cCatRun::hex(const std::vector<uint8_t>& bytes) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string s;
+  for (uint8_t c : bytes) s += {kHex[c >> 4], kHex[c & 15]};
+  return s;
 }

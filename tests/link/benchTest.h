@@ -84,14 +84,6 @@ class cBenchTest : public ::testing::Test {
     return n;
   }
 
-  // Real time of the nth module command line containing text; -1 if none.
-  double commandTime(const std::string& text, size_t nth = 0) {
-    for (const cSimModule::cCommand& c : mBench->module().commands()) {
-      if (c.line.find(text) == std::string::npos) continue;
-      if (nth-- == 0) return c.time;
-    }
-    return -1;
-  }
   int commandCount(const std::string& text) {
     int n = 0;
     for (const cSimModule::cCommand& c : mBench->module().commands())

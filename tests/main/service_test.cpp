@@ -94,6 +94,13 @@ class cNotifySocket {
 
 class ServiceTest : public cBenchTest {
  protected:
+  // The daemon started as the service manager starts it, with the shipped unit's watchdog time.
+  cBench& startManaged(const cNotifySocket& manager) {
+    cBenchOptions o;
+    o.speed = kSpeed;
+    o.env = {manager.env(), "WATCHDOG_USEC=" + std::to_string(int64_t(kWatchdogSeconds * 1e6))};
+    return start(o);
+  }
   // Real times of the reset line's rising and falling writes.
   std::vector<double> resetWrites(int value) {
     std::vector<double> out;
@@ -122,10 +129,7 @@ class ServiceTest : public cBenchTest {
 // works both ways.
 TEST_F(ServiceTest, ReadyStatusPingsAndAStuckSerialWriteEndsThem) {
   cNotifySocket manager;
-  cBenchOptions o;
-  o.speed = kSpeed;
-  o.env = {manager.env(), "WATCHDOG_USEC=" + std::to_string(int64_t(kWatchdogSeconds * 1e6))};
-  cBench& b = start(o);
+  cBench& b = startManaged(manager);
 
   ASSERT_TRUE(manager.waitFor("READY=1", b.realMs(2, kMargin)));
   cNotifySocket::cNote ready = manager.notes()[0];
@@ -196,10 +200,7 @@ TEST_F(ServiceTest, ReadyStatusPingsAndAStuckSerialWriteEndsThem) {
 // module that stops taking data holds it), so the command line for discovery never goes out.
 TEST_F(ServiceTest, ALinkStateThreadStuckInAnATCommandEndsThePings) {
   cNotifySocket manager;
-  cBenchOptions o;
-  o.speed = kSpeed;
-  o.env = {manager.env(), "WATCHDOG_USEC=" + std::to_string(int64_t(kWatchdogSeconds * 1e6))};
-  cBench& b = start(o);
+  cBench& b = startManaged(manager);
   ASSERT_TRUE(cBenchSteps::waitStartup(b));
   int tty = open(b.module().ttyPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(tty, 0);

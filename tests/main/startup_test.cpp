@@ -29,15 +29,7 @@ cBenchOptions otherDevice() {
   return o;
 }
 
-TEST(Startup, OneArgumentNamesTheConfiguration) {
-  cBench b(otherDevice());
-  ASSERT_TRUE(b.start({b.configPath()}));
-  // The device named in the file is the one the daemon drives.
-  EXPECT_TRUE(b.gpio().waitWrites(2, 10000)) << b.daemonOutput();
-  EXPECT_TRUE(b.waitForLog("Configuration read from " + b.configPath(), 1, 5000))
-      << b.daemonOutput();
-}
-
+// The device named in the first file is the one the daemon drives; the second is never read.
 TEST(Startup, OfTwoArgumentsTheFirstIsRead) {
   cBench b(otherDevice());
   std::string second = b.writeFile("second.conf", "ferryd.io.pvxio = /dev/ferryd-not-this-one\n");

@@ -1,9 +1,5 @@
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "bench/cBenchWire.h"
+#include "tests/common/freeUdpPort.h"
 #include "tests/link/benchTest.h"
 
 namespace {
@@ -18,19 +14,6 @@ constexpr int kSpeedWhenNorthEnds = 1;
 #else
 constexpr int kSpeedWhenNorthEnds = 20;
 #endif
-
-// A loopback UDP port with nobody on it.
-uint16_t unusedPort() {
-  int s = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(s);
-  return ntohs(addr.sin_port);
-}
 
 class NorthLinkTest : public cBenchTest {
  protected:
@@ -48,7 +31,7 @@ class NorthLinkTest : public cBenchTest {
 // heard.
 TEST_F(NorthLinkTest, AbsentBrokerLosesMessagesUntilOneListens) {
   cBenchOptions o;
-  o.brokerPort = unusedPort();
+  o.brokerPort = freeUdpPort();
   cBench& b = bringUp(o);
   const std::string port = std::to_string(o.brokerPort);
   ASSERT_TRUE(b.waitForLog("North link connected to 127.0.0.1:" + port, 1, kMargin));
