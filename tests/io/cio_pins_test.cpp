@@ -84,17 +84,6 @@ TEST(cIOPins, FailedOrOversizedCountGivesMinusOne) {
   EXPECT_EQ(-1, io.findPin(io.fd(), "BT_PAIR"));
 }
 
-TEST(cIOPins, PinsOfAFailedTableAreMinusOne) {
-  cIOTestBoard board;
-  board.sim.setTableFails(true);
-  cIO io(&board.props);
-  EXPECT_GE(io.fd(), 0);
-  EXPECT_EQ(-1, io.pairPin());
-  EXPECT_EQ(-1, io.resetPin());
-  EXPECT_EQ(-1, io.redPin());
-  EXPECT_EQ(-1, io.greenPin());
-}
-
 // Said once, with the path, the reason and what no longer works.
 TEST(cIOPins, MissingDeviceLeavesEverythingMinusOne) {
   cLogCapture log;

@@ -1,5 +1,6 @@
-// Serial-line faults on the real daemon: noise in either mode, a module that answers with
-// overlong lines, a flood of status lines.
+// Serial-line faults on the real daemon: noise in either mode, a flood of status lines, a module
+// that hangs up. Each kind of bad frame is named at its byte by the
+// capture decoder's tests; here random bytes show the daemon keeps its mode and recovers.
 #include <random>
 
 #include "bench/cBenchClock.h"
@@ -8,7 +9,6 @@
 
 namespace {
 
-using cReply = cSimModule::cReply;
 using cBytes = std::string;
 
 constexpr double kNoiseSeconds = 1.0;
@@ -31,20 +31,6 @@ cBytes randomBytes(std::mt19937& rng, size_t n, bool lineEnds) {
   return out;
 }
 
-cBytes frameOf(const std::vector<uint8_t>& unit) {
-  std::vector<uint8_t> f = cBenchWire::frame(unit);
-  return cBytes(f.begin(), f.end());
-}
-
-// A whole segment of n payload bytes, its frame's FCS broken.
-cBytes badFcsFrame(std::mt19937& rng) {
-  std::vector<uint8_t> unit = cBenchWire::segment(5, 0, true, cBenchWire::payload(rng() % 900, 1));
-  cBytes f = frameOf(unit);
-  f[f.size() - 2] = static_cast<char>(f[f.size() - 2] ^ 0x01);
-  if (f[f.size() - 2] == 0x7E || f[f.size() - 2] == 0x7D) f[f.size() - 2] = 0x11;
-  return f;
-}
-
 // clang-format off
 const cNoise kNoises[] = {
   {"CommandModeNoLineEndNuls", false,
@@ -53,27 +39,6 @@ const cNoise kNoises[] = {
    [](std::mt19937& rng) { return randomBytes(rng, 64 * 1024, true); }, 10, nullptr},
   {"BypassRandomBytes", true,
    [](std::mt19937& rng) { return randomBytes(rng, 64 * 1024, true); }, 10, "bad-fcs"},
-  {"BypassFlagStorm", true,
-   [](std::mt19937&) { return cBytes(64 * 1024, '\x7E'); }, 3, nullptr},
-  {"BypassAborts", true,
-   [](std::mt19937& rng) {
-     cBytes out;
-     while (out.size() < 64 * 1024) out += "\x7E" + randomBytes(rng, rng() % 600, true) + "\x7D\x7E";
-     return out;
-   }, 10, "aborted-frame"},
-  {"BypassBadFcs", true,
-   [](std::mt19937& rng) {
-     cBytes out;
-     while (out.size() < 64 * 1024) out += badFcsFrame(rng);
-     return out;
-   }, 3, "bad-fcs"},
-  {"BypassFramesOver1024Bytes", true,
-   [](std::mt19937& rng) {
-     cBytes out;
-     while (out.size() < 64 * 1024)
-       out += frameOf(cBenchWire::segment(6, 0, true, cBenchWire::payload(1020 + rng() % 3000, 2)));
-     return out;
-   }, 3, "oversize-frame"},
 };
 // clang-format on
 
@@ -132,27 +97,6 @@ TEST_F(SerialNoiseTest, BypassModeNoise) {
 }
 
 class SerialModuleTest : public cFaultTest {};
-
-// Every command answered by one 10,000-byte line: each is cut once and the commands time out;
-// once the module answers properly again the daemon pairs, connects and relays.
-TEST_F(SerialModuleTest, EveryReplyATenThousandByteLine) {
-  cBenchOptions o;
-  o.speed = 20;
-  cBench& b = start(o);
-  for (const char* k : {"EnableBond", "DisableBond", "EraseBondTable", "DefaultLocalName",
-                        "SPPDisconnect", "UpdateInquiryScan", "config"})
-    b.module().setReply(k, cReply::LongLine);
-  ASSERT_TRUE(cBenchSteps::waitNorth(b));
-  mark();
-  ASSERT_TRUE(b.module().waitForCommand("DefaultLocalName", b.realMs(60, kMargin)));
-  b.sleepDaemon(12);  // the last command times out
-  for (const char* k : {"EnableBond", "DisableBond", "EraseBondTable", "DefaultLocalName"})
-    b.module().setReply(k, cReply::Normal);
-  ASSERT_TRUE(cBenchSteps::pressForPairing(b));
-  EXPECT_TRUE(b.waitForLog("EnableBond Successful", 1, b.realMs(15, kMargin)));
-  EXPECT_TRUE(complained("Line longer than"));
-  expectRecovered("EveryReplyATenThousandByteLine", 12);
-}
 
 // Status lines back to back for seconds: each acted on (one pairing), none complained about.
 TEST_F(SerialModuleTest, FloodOfStatusLines) {

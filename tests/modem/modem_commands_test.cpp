@@ -67,11 +67,6 @@ TEST(ModemCommands, GetConfigReadsKeysUntilThePin) {
   EXPECT_STREQ("0016A4B1C2D3", cfg.bdAddress());
   EXPECT_STREQ("Fox", cfg.deviceName());
   EXPECT_STREQ("0000", cfg.pin());
-  for (const char* line :
-       {"Got BuildVer 3.1.4", "Got BDAddress 0016A4B1C2D3", "Got DeviceName Fox", "Got PIN 0000"}) {
-    EXPECT_EQ(1, log.count(line, "cBTCmd")) << line;
-  }
-  EXPECT_EQ(4u, log.matching("Got ").size());
 }
 
 TEST(ModemCommands, GetConfigCutsLongValuesToTheirFields) {
@@ -85,7 +80,6 @@ TEST(ModemCommands, GetConfigCutsLongValuesToTheirFields) {
   EXPECT_EQ(std::string(12, 'v'), cfg.bdAddress());
   EXPECT_EQ(std::string(19, 'v'), cfg.deviceName());
   EXPECT_EQ(std::string(10, 'v'), cfg.pin());
-  EXPECT_EQ(1, log.count("Got PIN " + std::string(10, 'v')));
   EXPECT_EQ(4u, log.matching("cut to").size());
 }
 

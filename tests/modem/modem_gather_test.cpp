@@ -1,5 +1,5 @@
-// Frames of one message leave in few bounded writes; command lines written meanwhile stay whole
-// and outside frames, and wait for at most the one batch being written.
+// Frames of one message leave in few bounded writes; a command line written meanwhile waits for
+// at most the one batch being written.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,7 +11,6 @@
 
 #include "support/cFrameBatch.h"
 #include "tests/modem/cModemRig.h"
-#include "tests/modem/cWireCases.h"
 
 namespace {
 
@@ -20,6 +19,13 @@ std::vector<uint8_t> textPayload(size_t n) {
   std::vector<uint8_t> v(n);
   for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(unit[i % unit.size()]);
   return v;
+}
+
+// The southbound path of the daemon from a whole message to the serial line.
+void sendSouthbound(cBTModem& modem, int id, const std::vector<uint8_t>& payload, int segSize) {
+  YMsg* msg = YMsg::create(id, payload.data(), payload.size());
+  modem.sendSegments(msg, segSize, nullptr, nullptr);
+  delete msg;
 }
 
 TEST(ModemGather, AMessageOfSeveralFramesLeavesInFewWrites) {
@@ -42,30 +48,6 @@ TEST(ModemGather, AMessageOfSeveralFramesLeavesInFewWrites) {
     EXPECT_LE(writes, c.maxWrites) << c.size << " bytes at segment size " << c.segSize;
   }
   EXPECT_EQ(0u, rig.sim.droppedFrames());
-}
-
-TEST(ModemGather, CommandLinesWrittenMeanwhileNeverLandInsideAFrame) {
-  cModemRig rig;
-  ASSERT_TRUE(rig.enterBypass());
-  const int kMessages = 20, kLines = 60;
-  std::vector<uint8_t> payload = textPayload(20000);
-  std::thread sender([&] {
-    for (int i = 0; i < kMessages; ++i) sendSouthbound(*rig.modem, i, payload, i % 2 ? 256 : 1021);
-  });
-  for (int i = 0; i < kLines; ++i) {
-    std::string line = "AT+AB Ping " + std::to_string(i) + "\r\n";
-    rig.modem->write(line.data(), static_cast<int>(line.size()));
-    usleep(200);
-  }
-  sender.join();
-  ASSERT_TRUE(rig.sim.waitForMessages(kMessages, 10000));
-  for (const auto& m : rig.sim.messages()) EXPECT_EQ(payload, m);
-  // A line inside a frame would break that frame's checksum and lose its message. A line between
-  // frames reaches the peer's decoder as the body of a frame that fails its check: one each.
-  EXPECT_LE(rig.sim.droppedFrames(), static_cast<unsigned>(kLines));
-  int lines = 0;
-  for (const auto& c : rig.sim.commands()) lines += c.inBypass ? 1 : 0;
-  EXPECT_EQ(kLines, lines);
 }
 
 // With the serial side not reading, the writer of a 64 KB message blocks once the line's buffer

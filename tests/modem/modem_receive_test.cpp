@@ -36,36 +36,6 @@ TEST(ModemReceive, PairingUrcWholeSplitOrWithCrInside) {
   EXPECT_EQ(3, lineEnds(rig));
 }
 
-TEST(ModemReceive, LinesThatAreNotUrcs) {
-  cModemRig rig;
-  rig.sim.sendLine("AT-AB");
-  rig.sim.sendLine("XT-AB BondOk");
-  rig.sim.sendRaw("\r\n");
-  ASSERT_TRUE(rig.log.waitFor("Received: ", 3));
-  ASSERT_TRUE(rig.log.waitFor("Not enough args for a URC", 2));
-  auto received = rig.log.matching("Received: ");
-  EXPECT_EQ("Received: AT-AB", received[0].message);
-  EXPECT_EQ("Received: XT-AB BondOk", received[1].message);
-  EXPECT_EQ("Received: ", received[2].message);
-  EXPECT_EQ(0, rig.log.count("Definitely URC"));
-  EXPECT_EQ(0, rig.log.count("Bond Ok"));
-}
-
-// A status line that arrives while a command waits is acted on, and the command still completes
-// on its own reply.
-TEST(ModemReceive, StatusLineWhilePendingIsActedOn) {
-  cModemRig rig;
-  cOperation op([&] { rig.modem->enableBond(); });
-  ASSERT_TRUE(rig.log.waitFor("sending CMD: 18: AT+AB EnableBond\r\n \n"));
-  rig.sim.sendLine("AT-AB BondOk");
-  ASSERT_TRUE(rig.log.waitFor("Bond Ok (pairing) URC"));
-  rig.sim.sendLine("AT-AB BondEnabled");
-  ASSERT_TRUE(rig.log.waitFor("EnableBond Successful"));
-  op.join();
-  EXPECT_EQ(1, rig.log.count("cmdH: "));
-  EXPECT_EQ(1, rig.log.count("cmdH: AT-AB BondEnabled"));
-}
-
 // A line over 1023 characters is cut there with one warning; the next line is intact. The cut
 // is placed so that only a line of exactly 1023 characters ends in the word "BondOk".
 TEST(ModemReceive, OverlongLineIsCutAndTheNextLineIsWhole) {
