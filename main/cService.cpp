@@ -44,7 +44,11 @@ cService::cService()
       mLastPingMs(0),
       mLastStatusMs(0),
       mStalled(false),
+      mReadyOwed(false),
+      mStatusOwed(false),
+      mPingOwed(false),
       mNotifyFailing(false) {
+  signal(SIGPIPE, SIG_IGN);
   struct sigaction action;
   memset(&action, 0, sizeof action);
   action.sa_handler = onCountersSignal;
@@ -81,7 +85,9 @@ void cService::ready() {
   mLastStatus = status(&mLastLink);
   mLastStatusMs = now;
   mLastPingMs = now;
-  notify("READY=1\nSTATUS=" + mLastStatus);
+  mReadyOwed = true;
+  mStatusOwed = true;
+  sendOwed();
 }
 
 void cService::serveRequests() {
@@ -92,14 +98,13 @@ void cService::tick() {
   serveRequests();
   if (!mNotify) return;
   int64_t now = cProgress::nowMs();
-  std::string message;
-  if (mWatchdogUsec > 0) checkWatchdog(now, &message);
-  if (!mStalled) addStatus(now, &message);
-  if (!message.empty()) notify(message);
+  if (mWatchdogUsec > 0) checkWatchdog(now);
+  if (!mStalled) addStatus(now);
+  sendOwed();
 }
 
 // Once a thread is stuck the pings end for good: the restart is what brings it back.
-void cService::checkWatchdog(int64_t now, std::string* message) {
+void cService::checkWatchdog(int64_t now) {
   if (mStalled) return;
   int64_t stuckMs = 0;
   int which = cProgress::stuck(now, stallLimitMs(mWatchdogUsec), &stuckMs);
@@ -109,24 +114,26 @@ void cService::checkWatchdog(int64_t now, std::string* message) {
     snprintf(text, sizeof text, "Stuck: %s has made no progress for %" PRId64 " s",
              cProgress::name(which), stuckMs / 1000);
     error("Watchdog: %s; the watchdog pings stop", text);
-    *message += "WATCHDOG=trigger\nSTATUS=";
-    *message += text;
+    mTrigger = text;
+    mPingOwed = false;
+    mStatusOwed = false;  // the trigger carries its own status
     return;
   }
   if (now - mLastPingMs < pingEveryMs(mWatchdogUsec)) return;
   mLastPingMs = now;
-  *message += "WATCHDOG=1\n";
+  mPingOwed = true;
 }
 
-void cService::addStatus(int64_t now, std::string* message) {
+// A status still owed is replaced by the current one at once: it is late already.
+void cService::addStatus(int64_t now) {
   std::string link;
   std::string text = status(&link);
   if (text == mLastStatus) return;
-  if (link == mLastLink && now - mLastStatusMs < kStatusEveryMs) return;
+  if (!mStatusOwed && link == mLastLink && now - mLastStatusMs < kStatusEveryMs) return;
   mLastStatus = text;
   mLastLink = link;
   mLastStatusMs = now;
-  *message += "STATUS=" + text;
+  mStatusOwed = true;
 }
 
 // For example "Link connected; south messages=12 dropped=0; north messages=10 dropped=1;
@@ -143,12 +150,32 @@ std::string cService::status(std::string* linkPart) const {
   return text;
 }
 
-void cService::notify(const std::string& message) {
+// One datagram with everything owed, READY=1 first. The log says when sending starts to fail
+// and when it goes through again, never that a failed one went through.
+void cService::sendOwed() {
+  std::string message;
+  std::string names;  // for the log
+  auto add = [&message, &names](const char* name, const std::string& text) {
+    message += (message.empty() ? "" : "\n") + text;
+    names += (names.empty() ? "" : ", ") + std::string(name);
+  };
+  if (mReadyOwed) add("READY=1", "READY=1");
+  if (!mTrigger.empty()) add("WATCHDOG=trigger", "WATCHDOG=trigger\nSTATUS=" + mTrigger);
+  if (mPingOwed) add("WATCHDOG=1", "WATCHDOG=1");
+  if (mStatusOwed) add("STATUS", "STATUS=" + mLastStatus);
+  if (message.empty()) return;
   int rc = sd_notify(0, message.c_str());
-  if (rc < 0 && !mNotifyFailing) {
-    warn("Could not notify the service manager err(%d): %s", -rc, strerror(-rc));
-  } else if (rc > 0 && mNotifyFailing) {
-    info("The service manager is notified again");
+  if (rc <= 0) {
+    if (!mNotifyFailing)
+      warn(
+          "Could not notify the service manager (%s) err(%d): %s; sent again at every tick "
+          "until it goes through",
+          names.c_str(), -rc, strerror(-rc));
+    mNotifyFailing = true;
+    return;
   }
-  mNotifyFailing = rc < 0;
+  if (mNotifyFailing) info("The service manager is notified again: %s", names.c_str());
+  mNotifyFailing = false;
+  mReadyOwed = mStatusOwed = mPingOwed = false;
+  mTrigger.clear();
 }

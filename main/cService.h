@@ -11,12 +11,18 @@
 // (support/cProgress). A thread stuck longer than two thirds of the watchdog time ends the pings
 // and asks for the watchdog's action at once. Without NOTIFY_SOCKET nothing is sent.
 //
-// Also serves SIGUSR1: the counters line is logged at once, from the main thread.
+// A notification that could not be sent (no socket yet, a full queue) is owed: READY=1, the
+// current status, a ping or the watchdog's trigger go out at the next tick, and every tick after
+// it, until one goes through.
+//
+// Also serves SIGUSR1: the counters line is logged at once, from the main thread. SIGPIPE is
+// ignored process-wide: a closed pipe or FIFO (the log's output, the trace) fails the write
+// instead of ending the daemon.
 class cService : public cYlog {
  public:
-  // Installs the SIGUSR1 handler and blocks the signal in the calling thread (the main thread,
-  // before it starts any other): the threads it starts inherit the block, so the signal reaches
-  // the main thread and cuts its tick's wait short.
+  // Ignores SIGPIPE, installs the SIGUSR1 handler and blocks the signal in the calling thread
+  // (the main thread, before it starts any other): the threads it starts inherit the block, so
+  // the signal reaches the main thread and cuts its tick's wait short.
   cService();
   // The components exist: lets SIGUSR1 in and says READY=1 with the first status.
   void ready();
@@ -35,9 +41,9 @@ class cService : public cYlog {
  private:
   static void serveRequests();
   std::string status(std::string* linkPart) const;
-  void checkWatchdog(int64_t now, std::string* message);
-  void addStatus(int64_t now, std::string* message);
-  void notify(const std::string& message);
+  void checkWatchdog(int64_t now);
+  void addStatus(int64_t now);
+  void sendOwed();
 
   bool mNotify;            // NOTIFY_SOCKET is set
   uint64_t mWatchdogUsec;  // 0: no watchdog
@@ -46,5 +52,10 @@ class cService : public cYlog {
   std::string mLastStatus;
   std::string mLastLink;
   bool mStalled;
+  // Not yet delivered: READY=1, mLastStatus, a ping, the watchdog's trigger (mTrigger's text).
+  bool mReadyOwed;
+  bool mStatusOwed;
+  bool mPingOwed;
+  std::string mTrigger;
   bool mNotifyFailing;
 };

@@ -35,18 +35,22 @@ class cNotifySocket {
     std::string text;
   };
 
-  cNotifySocket() {
+  // Without bindNow the name is not there until bind(): a sender's datagrams fail meanwhile.
+  explicit cNotifySocket(bool bindNow = true) {
     static int count = 0;
     mName = "ferryd-notify-" + std::to_string(getpid()) + "-" + std::to_string(count++);
     mFd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    timeval tv = {0, 50 * 1000};
+    setsockopt(mFd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (bindNow) bind();
+    mThread = std::thread([this] { receive(); });
+  }
+  void bind() {
     sockaddr_un addr = {};
     addr.sun_family = AF_UNIX;
     memcpy(addr.sun_path + 1, mName.data(), mName.size());  // sun_path[0] == 0: abstract
     socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + mName.size());
-    if (bind(mFd, reinterpret_cast<sockaddr*>(&addr), len) != 0) ADD_FAILURE() << "bind";
-    timeval tv = {0, 50 * 1000};
-    setsockopt(mFd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    mThread = std::thread([this] { receive(); });
+    if (::bind(mFd, reinterpret_cast<sockaddr*>(&addr), len) != 0) ADD_FAILURE() << "bind";
   }
   ~cNotifySocket() {
     mStop = true;
@@ -218,6 +222,23 @@ TEST_F(ServiceTest, ALinkStateThreadStuckInAnATCommandEndsThePings) {
   EXPECT_EQ(0, commandCount("EnableBond"));
   tcflow(tty, TCOON);
   close(tty);
+}
+
+// The service manager's socket appears 2 s after the start: READY=1, which could not be sent,
+// goes out first at the next tick after it appears, with the status as it is then, and the log
+// says so only once it is true.
+TEST_F(ServiceTest, AFailedNotificationIsSentAgainUntilItGoesThrough) {
+  cNotifySocket manager(false);
+  cBench& b = startManaged(manager);
+  ASSERT_TRUE(b.waitForLog("Could not notify the service manager", 1, b.realMs(2, kMargin)));
+  b.sleepDaemon(2);
+  EXPECT_EQ(0, b.logCount("notified again"));
+  manager.bind();
+  ASSERT_TRUE(manager.waitFor("READY=1", b.realMs(1.5, kMargin)));
+  std::vector<cNotifySocket::cNote> notes = manager.notes();
+  EXPECT_EQ(0u, notes[0].text.find("READY=1\nSTATUS=Link ")) << notes[0].text;
+  EXPECT_TRUE(b.waitForLog("The service manager is notified again: READY=1, STATUS", 1, kMargin));
+  EXPECT_EQ(1, b.logCount("Could not notify the service manager (READY=1, STATUS) err("));
 }
 
 // SIGUSR1 logs the counters line at once, not at the next tick, and leaves the tick's rhythm

@@ -1,5 +1,9 @@
 // Start-up of the real ferryd binary on the simulated board, at true speed.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -96,6 +100,49 @@ TEST(Startup, ShippedConfigurationLogsReachAPipeAtOnce) {
   ASSERT_TRUE(b.start({config}));
   EXPECT_TRUE(b.waitForOutput("INFO  cProperties: Configuration read from " + config, 10000))
       << "output so far: " << b.daemonOutput();
+  EXPECT_TRUE(b.running());
+}
+
+// A FIFO as the trace: without a reader it is said and the daemon starts untraced at once; with a
+// reader that takes the header and leaves, the next serial bytes end the tracing, not the daemon
+// (SIGPIPE).
+TEST(Startup, ATraceFifoNeitherHoldsTheStartNorEndsTheDaemon) {
+  char pattern[] = "/tmp/ferryd-fifo-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(pattern));
+  struct cFifo {
+    std::string path;
+    ~cFifo() {
+      unlink(path.c_str());
+      rmdir(path.substr(0, path.rfind('/')).c_str());
+    }
+  } fifo{std::string(pattern) + "/serial.trace"};
+  ASSERT_EQ(0, mkfifo(fifo.path.c_str(), 0600));
+  cBenchOptions o;
+  o.speed = 5;  // the first serial bytes come after the link manager's first 10-second wait
+  o.keys = {{"ferryd.io.trace", fifo.path}};
+  {
+    cBench b(o);
+    ASSERT_TRUE(b.start());
+    EXPECT_TRUE(b.waitForLog("ferryd.io.trace = " + fifo.path +
+                                 " cannot be written (a FIFO that nobody reads): the serial line "
+                                 "is not traced",
+                             1, 10000))
+        << b.daemonOutput();
+    EXPECT_TRUE(b.gpio().waitWrites(2, 10000));
+  }
+  int reader = open(fifo.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  cBench b(o);
+  ASSERT_TRUE(b.start());
+  ASSERT_TRUE(b.waitForLog("Serial line traced in " + fifo.path, 1, 10000)) << b.daemonOutput();
+  pollfd pfd = {reader, POLLIN, 0};
+  char header[16];
+  EXPECT_EQ(1, poll(&pfd, 1, 10000));
+  EXPECT_EQ(16, read(reader, header, sizeof header));
+  close(reader);
+  EXPECT_TRUE(b.waitForLog("Serial trace " + fifo.path + ": write failed (Broken pipe", 1, 15000))
+      << b.daemonOutput();
+  EXPECT_TRUE(b.gpio().waitWrites(b.gpio().writes().size() + 1, 3000));  // still ticking
   EXPECT_TRUE(b.running());
 }
 
