@@ -248,8 +248,9 @@ int cCatLoop::endStatus(bool interrupted, const std::string& failure) {
     status = cCat::fail("%s", failure.c_str());
   } else if (!mQueue.empty()) {
     size_t n = mQueue.size();
-    status = cCat::fail("%s%zu message%s not sent%s%s", when, n, n == 1 ? "" : "s",
-                        why.empty() ? "" : ": ", why.c_str());
+    status = cCat::fail("%s%zu message%s not sent%s%s%s", when, n, n == 1 ? "" : "s",
+                        why.empty() ? "" : ": ", why.c_str(),
+                        mInputDone ? "" : " (and the rest of the input was not read)");
   } else if (!mEnd->drained()) {
     status = cCat::fail("%s%s", when, why.c_str());
   } else if (timedOut && mOptions.count >= 0 &&
