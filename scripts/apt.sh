@@ -5,6 +5,7 @@
 # 600), and when it is still held then, says which process holds it.
 
 apt_lock_wait=${FERRYD_APT_LOCK_WAIT:-600}
+apt_lock_retry=${apt_lock_retry:-5}  # seconds between tries while a lock is held
 # What apt-get says when another process holds a lock (it runs in the C locale here).
 apt_lock_error='Could not get lock|Unable to acquire the dpkg frontend lock|Unable to lock'
 
@@ -59,7 +60,7 @@ apt_get() {
       echo "$who: apt-get waits up to $apt_lock_wait s for the package manager's lock" >&2
       told=1
     fi
-    sleep 5
+    sleep "$apt_lock_retry"
   done
   cat "$log" >&2
   rm -f "$log"
