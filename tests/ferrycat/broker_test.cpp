@@ -29,22 +29,6 @@ bool waitForCount(const cCatRun& run, const std::string& text, size_t count, int
   return false;
 }
 
-// The receive queue of the UDP socket bound to port, from /proc/net/udp (-1: not found).
-long udpQueue(uint16_t port) {
-  std::ifstream udp("/proc/net/udp");
-  std::string line;
-  std::getline(udp, line);
-  while (std::getline(udp, line)) {
-    unsigned localPort = 0;
-    unsigned long txQueue = 0, rxQueue = 0;
-    if (sscanf(line.c_str(), " %*d: %*8X:%4X %*8X:%*4X %*2X %8lX:%8lX", &localPort, &txQueue,
-               &rxQueue) == 3 &&
-        localPort == port)
-      return static_cast<long>(rxQueue);
-  }
-  return -1;
-}
-
 long voluntarySwitches(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
@@ -93,10 +77,11 @@ TEST(FerrycatBroker, ADaemonThatStopsReadingIsWaitedForWithoutSpinning) {
   for (int i = 0; i < 100; ++i) input += std::string(1000, 'x') + "\n";
   std::string path = cCatRun::writeFile(dir + "/input", input);
   cCatRun broker({"broker", "--port", std::to_string(port)}, path);
-  for (int waited = 0; waited < 10000 && udpQueue(daemon.port()) <= cBrokerEnd::kMaxDaemonQueue;
+  for (int waited = 0;
+       waited < 10000 && cFakeDaemon::queueOf(daemon.port()) <= cBrokerEnd::kMaxDaemonQueue;
        waited += 10)
     usleep(10 * 1000);
-  ASSERT_GT(udpQueue(daemon.port()), cBrokerEnd::kMaxDaemonQueue) << broker.err();
+  ASSERT_GT(cFakeDaemon::queueOf(daemon.port()), cBrokerEnd::kMaxDaemonQueue) << broker.err();
   usleep(500 * 1000);  // the waits have grown to their longest
   long before = voluntarySwitches(broker.pid());
   usleep(2000 * 1000);

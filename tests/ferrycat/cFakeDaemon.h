@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 // A UDP socket on loopback connected to the broker's port, as the daemon's is.
@@ -28,6 +29,23 @@ class cFakeDaemon {
     socklen_t length = sizeof addr;
     getsockname(mFd, reinterpret_cast<sockaddr*>(&addr), &length);
     return ntohs(addr.sin_port);
+  }
+  // The receive queue of the UDP socket bound to port (this one's, the broker's), from
+  // /proc/net/udp; -1 when there is none.
+  static long queueOf(uint16_t port) {
+    FILE* udp = fopen("/proc/net/udp", "r");
+    char line[512];
+    long queue = -1;
+    while (udp != nullptr && queue < 0 && fgets(line, sizeof line, udp) != nullptr) {
+      unsigned localPort = 0;
+      unsigned long txQueue = 0, rxQueue = 0;
+      if (sscanf(line, " %*d: %*8X:%4X %*8X:%*4X %*2X %8lX:%8lX", &localPort, &txQueue, &rxQueue) ==
+              3 &&
+          localPort == port)
+        queue = static_cast<long>(rxQueue);
+    }
+    if (udp != nullptr) fclose(udp);
+    return queue;
   }
   void send(const std::vector<uint8_t>& bytes) { ::send(mFd, bytes.data(), bytes.size(), 0); }
   // Every datagram that arrives within ms of the last one.

@@ -204,23 +204,6 @@ TEST(FerrycatInput, SignalsEndWithTheSummaryAndAClosedPipeQuietly) {
   EXPECT_EQ("", broker.err());
 }
 
-// The receive queue of the UDP socket bound to port, from /proc/net/udp (-1: not found).
-long udpQueue(uint16_t port) {
-  FILE* udp = fopen("/proc/net/udp", "r");
-  char line[512];
-  long queue = -1;
-  while (udp != nullptr && queue < 0 && fgets(line, sizeof line, udp) != nullptr) {
-    unsigned localPort = 0;
-    unsigned long txQueue = 0, rxQueue = 0;
-    if (sscanf(line, " %*d: %*8X:%4X %*8X:%*4X %*2X %8lX:%8lX", &localPort, &txQueue, &rxQueue) ==
-            3 &&
-        localPort == port)
-      queue = static_cast<long>(rxQueue);
-  }
-  if (udp != nullptr) fclose(udp);
-  return queue;
-}
-
 // Neither a reader that stops reading standard output nor a FIFO with no writer holds a signal
 // up: the run ends with the summary, and what was received but could not be written is said.
 TEST(FerrycatInput, SignalsEndTheRunWhileItWaitsOnAFullPipeOrASilentFifo) {
@@ -236,8 +219,9 @@ TEST(FerrycatInput, SignalsEndTheRunWhileItWaitsOnAFullPipeOrASilentFifo) {
     datagram[0] = static_cast<uint8_t>(0x80 | (i & 0x7F));
     daemon.send(datagram);
   }
-  for (int waited = 0; waited < 10000 && udpQueue(port) != 0; waited += 10) usleep(10 * 1000);
-  EXPECT_EQ(0, udpQueue(port)) << "the broker stopped reading";
+  for (int waited = 0; waited < 10000 && cFakeDaemon::queueOf(port) != 0; waited += 10)
+    usleep(10 * 1000);
+  EXPECT_EQ(0, cFakeDaemon::queueOf(port)) << "the broker stopped reading";
   full.signal(SIGTERM);
   EXPECT_EQ(1, full.wait(5000));
   EXPECT_NE(std::string::npos, full.err().find("received messages=300 ")) << full.err();
