@@ -110,7 +110,6 @@ int brokerMain(int argc, char** argv) {
   cCat::setUp(options.verbose);
   if (!resolveWhere(&where)) return cCat::kFailure;
   cCatLoop loop(options);
-  if (!loop.loadFiles()) return cCat::kFailure;
   cBrokerSocket socket;
   std::string why;
   if (!socket.open(where.host, static_cast<uint16_t>(where.port), &why))

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -15,7 +16,8 @@ cBrokerEnd::cBrokerEnd(cBrokerSocket* socket, int segSize, bool quiet)
       mReassembler(mLog, "ferryd", cStats::kNorth),
       mOverflow(0),
       mToldWaiting(false),
-      mToldPort(0) {}
+      mToldPort(0),
+      mQueueWaitMs(0) {}
 
 std::vector<cStats::Counter> cBrokerEnd::dropCounters() const {
   return {cStats::kInvalidUnits, cStats::kStalePartials, cStats::kLostStarts, cStats::kOutOfOrder,
@@ -35,9 +37,22 @@ void cBrokerEnd::greet() {
 
 void cBrokerEnd::sayDaemon() {
   uint16_t port = mSocket->daemonPort();
-  if (mQuiet || port == mToldPort) return;
+  if (port == mToldPort) return;
   mToldPort = port;
-  fprintf(stderr, "ferrycat: ferryd is connected from port %u\n", port);
+  mToldWaiting = false;
+  if (!mQuiet) fprintf(stderr, "ferrycat: ferryd is connected from port %u\n", port);
+}
+
+void cBrokerEnd::sayWaiting() {
+  if (mToldWaiting) return;
+  mToldWaiting = true;
+  std::string address = mSocket->address();
+  if (!mQuiet && mToldPort != 0)
+    fprintf(stderr, "ferrycat: ferryd (port %u) has gone: waiting for one connected to %s\n",
+            mToldPort, address.c_str());
+  else if (!mQuiet)
+    fprintf(stderr, "ferrycat: no ferryd is connected to %s yet: waiting\n", address.c_str());
+  mToldPort = 0;
 }
 
 // Datagrams dropped after the last one received carry no count: the socket's own line has it.
@@ -50,7 +65,9 @@ void cBrokerEnd::settle() {
 }
 
 std::string cBrokerEnd::stuck() const {
-  return "no ferryd is connected to " + mSocket->address();
+  uint16_t port = mSocket->daemonPort();
+  if (port == 0) return "no ferryd is connected to " + mSocket->address();
+  return "ferryd (port " + std::to_string(port) + ") did not read what it was sent before";
 }
 
 bool cBrokerEnd::onReadable(const cSink& sink, std::string* why) {
@@ -73,20 +90,24 @@ bool cBrokerEnd::onReadable(const cSink& sink, std::string* why) {
 }
 
 int cBrokerEnd::readyIn() {
-  long queued = mSocket->daemonQueue();  // also finds the daemon
-  if (queued < 0 && !mSocket->findDaemon()) {
-    if (!mToldWaiting && !mQuiet)
-      fprintf(stderr, "ferrycat: no ferryd is connected to %s yet: waiting\n",
-              mSocket->address().c_str());
-    mToldWaiting = true;
-    return 200;
+  long queued = mSocket->daemonQueue();  // also finds the daemon, and forgets one that has gone
+  if (queued < 0) {
+    sayWaiting();
+    return kFindDaemonMs;
   }
   sayDaemon();
-  return queued > kMaxDaemonQueue ? 1 : 0;
+  if (queued <= kMaxDaemonQueue) {
+    mQueueWaitMs = 0;
+    return 0;
+  }
+  mQueueWaitMs = std::min(mQueueWaitMs > 0 ? mQueueWaitMs * 2 : 1, kMaxQueueWaitMs);
+  return mQueueWaitMs;
 }
 
 bool cBrokerEnd::send(int id, const std::vector<uint8_t>& message, std::string* why) {
   if (mSocket->sendMessage(id, message.data(), message.size(), mSegSize) >= 0) return true;
-  *why = mSocket->address() + ": " + strerror(errno);
+  int error = errno;
+  std::string daemon = mSocket->daemonAddress();
+  *why = (daemon.empty() ? "no ferryd" : daemon) + ": " + strerror(error);
   return false;
 }

@@ -10,12 +10,18 @@
 // ferrycat broker's end: the broker's socket where the daemon sends. Messages go out as the
 // broker sends them (segments of at most segSize bytes, a datagram each) once the daemon is
 // found, never faster than the daemon reads them (its receive queue is kept short); messages
-// from the daemon are put back together by the daemon's reassembler.
+// from the daemon are put back together by the daemon's reassembler. While no daemon is
+// connected (none yet, or the one there was has gone) messages wait, and it says so.
 class cBrokerEnd : public cCatEnd {
  public:
   // The daemon's receive queue is let grow to this many bytes, a small part of any socket
   // buffer, so a burst of input never overflows it.
   static constexpr long kMaxDaemonQueue = 32 * 1024;
+  // While the daemon's queue stays full, it is looked at again after 1 ms, then twice as long
+  // each time up to this: a daemon that stopped reading costs a few looks a second.
+  static constexpr int kMaxQueueWaitMs = 64;
+  // How often /proc/net/udp is searched for a daemon while none is connected.
+  static constexpr int kFindDaemonMs = 200;
 
   cBrokerEnd(cBrokerSocket* socket, int segSize, bool quiet);
 
@@ -37,6 +43,7 @@ class cBrokerEnd : public cCatEnd {
 
  private:
   void sayDaemon();
+  void sayWaiting();
 
   cBrokerSocket* mSocket;
   int mSegSize;
@@ -45,5 +52,6 @@ class cBrokerEnd : public cCatEnd {
   cReassembler mReassembler;
   uint32_t mOverflow;
   bool mToldWaiting;
-  uint16_t mToldPort;  // the daemon's port last said
+  uint16_t mToldPort;  // the daemon's port last said (0: none since the last wait)
+  int mQueueWaitMs;    // the last wait for a full queue, 0 once it took a message
 };

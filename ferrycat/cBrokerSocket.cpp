@@ -13,7 +13,33 @@
 
 #include "ferrycat/cCatWire.h"
 
-cBrokerSocket::cBrokerSocket() : mFd(-1), mPort(0), mAddr(), mDaemon(), mHaveDaemon(false) {}
+namespace {
+
+std::string addressText(const sockaddr_in& addr) {
+  char ip[INET_ADDRSTRLEN] = "?";
+  inet_ntop(AF_INET, &addr.sin_addr, ip, sizeof ip);
+  return std::string(ip) + ":" + std::to_string(ntohs(addr.sin_port));
+}
+
+// True when addr's IP is one of this host's: only such an address can be bound.
+bool isLocal(const sockaddr_in& addr) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in any = addr;
+  any.sin_port = 0;
+  bool local = bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0;
+  close(fd);
+  return local;
+}
+
+bool sameAddress(const sockaddr_in& a, const sockaddr_in& b) {
+  return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
+}
+
+}  // namespace
+
+cBrokerSocket::cBrokerSocket()
+    : mFd(-1), mPort(0), mAddr(), mDaemon(), mHaveDaemon(false), mDaemonLocal(false) {}
 
 cBrokerSocket::~cBrokerSocket() {
   close();
@@ -25,9 +51,7 @@ void cBrokerSocket::close() {
 }
 
 std::string cBrokerSocket::address() const {
-  char ip[INET_ADDRSTRLEN] = "?";
-  inet_ntop(AF_INET, &mAddr.sin_addr, ip, sizeof ip);
-  return std::string(ip) + ":" + std::to_string(mPort);
+  return addressText(mAddr);
 }
 
 bool cBrokerSocket::open(const std::string& host, uint16_t port, std::string* why) {
@@ -86,6 +110,7 @@ ssize_t cBrokerSocket::receive(uint8_t* buffer, size_t size, uint32_t* overflow)
       memcpy(overflow, CMSG_DATA(c), sizeof *overflow);
   }
   std::lock_guard<std::mutex> lock(mMutex);
+  if (!mHaveDaemon || !sameAddress(from, mDaemon)) mDaemonLocal = isLocal(from);
   mDaemon = from;
   mHaveDaemon = true;
   return n;
@@ -155,6 +180,7 @@ bool cBrokerSocket::findDaemon() {
   std::lock_guard<std::mutex> lock(mMutex);
   mDaemon = entry.local;
   mHaveDaemon = true;
+  mDaemonLocal = true;
   return true;
 }
 
@@ -163,14 +189,24 @@ uint16_t cBrokerSocket::daemonPort() const {
   return mHaveDaemon ? ntohs(mDaemon.sin_port) : 0;
 }
 
+std::string cBrokerSocket::daemonAddress() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mHaveDaemon ? addressText(mDaemon) : std::string();
+}
+
 // The connected socket found is the daemon now (it may have been restarted on another port).
 long cBrokerSocket::daemonQueue() {
   cEntry entry;
-  if (!lookup(&entry)) return -1;
+  bool found = lookup(&entry);
   std::lock_guard<std::mutex> lock(mMutex);
-  mDaemon = entry.local;
-  mHaveDaemon = true;
-  return entry.rxQueue;
+  if (found) {
+    mDaemon = entry.local;
+    mHaveDaemon = true;
+    mDaemonLocal = true;
+    return entry.rxQueue;
+  }
+  if (mHaveDaemon && mDaemonLocal) mHaveDaemon = false;  // gone: what is sent there is lost
+  return mHaveDaemon ? 0 : -1;
 }
 
 bool cBrokerSocket::sendUnit(const uint8_t* data, size_t length) {
@@ -199,7 +235,10 @@ bool cBrokerSocket::sendUnit(const uint8_t* data, size_t length) {
 
 int cBrokerSocket::sendMessage(int id, const uint8_t* data, size_t length, int segSize) {
   std::vector<std::vector<uint8_t>> units;
-  if (segSize > kMaxDatagram || !cCatWire::segments(id, data, length, segSize, &units)) return -1;
+  if (segSize > kMaxDatagram || !cCatWire::segments(id, data, length, segSize, &units)) {
+    errno = EMSGSIZE;
+    return -1;
+  }
   for (const std::vector<uint8_t>& unit : units) {
     if (!sendUnit(unit.data(), unit.size())) return -1;
   }

@@ -15,6 +15,8 @@
 // The daemon's socket is connected to this address and the daemon never sends first when the
 // broker is quiet, so the broker finds it to send first: from the last datagram received, or as
 // the UDP socket in /proc/net/udp whose remote end is this address (a daemon on the same host).
+// A daemon at one of this host's addresses that has no such socket any more has gone (UDP says
+// nothing when datagrams go nowhere): daemonQueue() forgets it.
 // Receiving runs on one thread; finding the daemon and sending may run on others.
 class cBrokerSocket {
  public:
@@ -41,10 +43,15 @@ class cBrokerSocket {
 
   // True once the daemon's address is known; looks it up in /proc/net/udp when it is not.
   bool findDaemon();
+  // 0 while no daemon is known.
   uint16_t daemonPort() const;
-  // Bytes waiting in the daemon's receive queue, from /proc/net/udp (-1 when its socket is not
-  // found): a sender on the same host keeps it short so the daemon never drops a datagram. The
-  // socket found becomes the daemon's address (a restarted daemon has a new port).
+  // "127.0.0.1:41234", "" while no daemon is known.
+  std::string daemonAddress() const;
+  // Bytes waiting in the daemon's receive queue, from /proc/net/udp: a sender on the same host
+  // keeps it short so the daemon never drops a datagram. The socket found becomes the daemon's
+  // address (a restarted daemon has a new port). -1 when there is no daemon to send to: none is
+  // known, or the one known was on this host and its socket is gone (it is forgotten). A daemon on
+  // another host, known from its datagrams, cannot be looked up: 0.
   long daemonQueue();
 
   // The kernel's count of datagrams dropped for this socket, its receive buffer full, from
@@ -56,7 +63,8 @@ class cBrokerSocket {
   // (errno set).
   bool sendUnit(const uint8_t* data, size_t length);
   // Sends a whole message as segments of at most segSize bytes, one datagram each; the number of
-  // datagrams sent, or -1 (a message that cannot be cut, no daemon, a failed send).
+  // datagrams sent, or -1 with errno set (EMSGSIZE: a message that cannot be cut; no daemon, a
+  // failed send).
   int sendMessage(int id, const uint8_t* data, size_t length, int segSize = kMaxDatagram);
 
  private:
@@ -76,4 +84,5 @@ class cBrokerSocket {
   mutable std::mutex mMutex;  // the daemon's address
   sockaddr_in mDaemon;
   bool mHaveDaemon;
+  bool mDaemonLocal;  // at one of this host's addresses: its socket shows in /proc/net/udp
 };

@@ -22,8 +22,8 @@ double monotonicNow() {
 
 // SIGINT and SIGTERM arrive through a pipe the loop polls, so they end the run between two steps,
 // never inside one. A self-pipe works the same natively and under qemu-user's signal emulation
-// (the ARM builds' tests). SA_RESTART: a write to standard output in progress is not cut short;
-// poll returns at once all the same.
+// (the ARM builds' tests). No step blocks (files, standard input and output are all waited on in
+// poll), so SA_RESTART costs nothing and spares every call an EINTR check.
 int gSignalPipe[2] = {-1, -1};
 
 void onSignal(int) {
@@ -54,13 +54,13 @@ cCatLoop::cCatLoop(const cCatOptions& options)
     : mOptions(options),
       mEnd(nullptr),
       mPrinter(options.format, stdout),
+      mOutput(STDOUT_FILENO),
       mInputDone(!options.files.empty()),
       mRefused(0),
+      mFailedSends(0),
       mReceived(0),
       mNextId(0),
       mLastTraffic(0),
-      mOutputFailed(false),
-      mOutputErrno(0),
       mInput(new cMsgInput(options.whole, options.hex, "standard input")) {
   if (fcntl(STDIN_FILENO, F_GETFD) < 0) mInputDone = true;  // started without standard input
   mSignals = signalDescriptor();                            // before the end is set up and says so
@@ -72,34 +72,53 @@ void cCatLoop::sayErrors(std::vector<std::string>* errors) {
   errors->clear();
 }
 
-bool cCatLoop::loadFiles() {
-  std::vector<std::string> errors;
-  for (const std::string& path : mOptions.files) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      errors.push_back(path + ": " + strerror(errno));
-      continue;
-    }
-    cMsgInput input(true, mOptions.hex, path);
-    std::vector<std::vector<uint8_t>> messages;
-    uint8_t buffer[kReadSize];
-    ssize_t n;
-    while (!input.refusedWhole() && (n = read(fd, buffer, sizeof buffer)) != 0) {
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        errors.push_back(path + ": " + strerror(errno));
-        break;
-      }
-      input.feed(buffer, static_cast<size_t>(n), &messages, &errors);
-    }
-    close(fd);
-    input.finish(&messages, &errors);
-    for (std::vector<uint8_t>& m : messages) mQueue.push_back(std::move(m));
+bool cCatLoop::readFile(const std::string& path, std::vector<std::vector<uint8_t>>* messages,
+                        std::vector<std::string>* errors) {
+  // Not blocking: a FIFO with no writer yet would hold open() and read(); poll waits for its
+  // writer together with the signals.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    errors->push_back(path + ": " + strerror(errno));
+    return true;
   }
-  if (errors.empty()) return true;
-  sayErrors(&errors);
-  mQueue.clear();  // nothing goes out when one of them cannot
-  return false;
+  cMsgInput input(true, mOptions.hex, path);
+  uint8_t buffer[kReadSize];
+  bool interrupted = false;
+  while (!input.refusedWhole()) {
+    pollfd fds[2] = {{mSignals, POLLIN, 0}, {fd, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) {
+      errors->push_back(path + ": poll: " + strerror(errno));
+      break;
+    }
+    interrupted = fds[0].revents & POLLIN;
+    if (interrupted) break;
+    if (fds[1].revents == 0) continue;
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n < 0) {
+      errors->push_back(path + ": " + strerror(errno));
+      break;
+    }
+    input.feed(buffer, static_cast<size_t>(n), messages, errors);
+  }
+  close(fd);
+  if (!interrupted) input.finish(messages, errors);
+  return !interrupted;
+}
+
+cCatLoop::Load cCatLoop::loadFiles() {
+  std::vector<std::string> errors;
+  std::vector<std::vector<uint8_t>> messages;
+  for (const std::string& path : mOptions.files) {
+    if (!readFile(path, &messages, &errors)) return kLoadInterrupted;
+  }
+  if (!errors.empty()) {
+    sayErrors(&errors);  // nothing goes out when one of them cannot
+    return kLoadFailed;
+  }
+  for (std::vector<uint8_t>& m : messages) mQueue.push_back(std::move(m));
+  return kLoaded;
 }
 
 void cCatLoop::readInput() {
@@ -135,6 +154,7 @@ void cCatLoop::sendQueued(int* retryMs) {
       cStats::add(mEnd->sent(), cStats::kBytes, m.size());
     } else {
       cStats::add(mEnd->sent(), cStats::kFailedWrites);
+      ++mFailedSends;
       cCat::fail("message of %zu bytes not sent: %s", m.size(), why.c_str());
     }
     mNextId = (mNextId + 1) & 0x7F;
@@ -143,22 +163,26 @@ void cCatLoop::sendQueued(int* retryMs) {
   }
 }
 
-bool cCatLoop::onMessage(const uint8_t* data, size_t length, int id) {
+void cCatLoop::onMessage(const uint8_t* data, size_t length, int id) {
   cStats::add(mEnd->received(), cStats::kMessages);
   cStats::add(mEnd->received(), cStats::kBytes, length);
   ++mReceived;
   mLastTraffic = monotonicNow();
-  if (mOutputFailed) return false;
-  if (!mPrinter.print(data, length, id)) {
-    mOutputFailed = true;
-    mOutputErrno = errno;
-  }
-  return !mOutputFailed;
+  mOutput.add(mPrinter.render(data, length, id));
 }
 
 bool cCatLoop::finished() const {
   return mOptions.count >= 0 && mReceived >= static_cast<unsigned long>(mOptions.count) &&
-         mInputDone && mQueue.empty() && mEnd->drained();
+         mInputDone && mQueue.empty() && mEnd->drained() && mOutput.empty();
+}
+
+// Until the end wants to be asked again or the time-out passes, whichever comes first (-1: until
+// something happens).
+int cCatLoop::pollTimeout(int retryMs) const {
+  if (mOptions.timeout <= 0) return retryMs;
+  double left = mLastTraffic + mOptions.timeout - monotonicNow();
+  int leftMs = left > 0 ? static_cast<int>(left * 1000) + 1 : 0;
+  return retryMs < 0 || leftMs < retryMs ? leftMs : retryMs;
 }
 
 std::string cCatLoop::summary(const cCatEnd& end, unsigned long refused) {
@@ -178,60 +202,81 @@ std::string cCatLoop::summary(const cCatEnd& end, unsigned long refused) {
   return out;
 }
 
-int cCatLoop::run(cCatEnd* end) {
-  mEnd = end;
-  int signals = mSignals;
-  bool interrupted = false;
-  std::string failure;
-  mLastTraffic = monotonicNow();
+// True when SIGINT or SIGTERM ended it; *failure says why when the end or the poll failed. A
+// failed output leaves it with mOutput.error() set.
+bool cCatLoop::loop(std::string* failure) {
   cCatEnd::cSink sink = [this](const uint8_t* d, size_t n, int id) { onMessage(d, n, id); };
-  while (failure.empty() && !mOutputFailed) {
+  for (;;) {
     int retryMs;
     sendQueued(&retryMs);
-    if (finished()) break;
-    pollfd fds[3] = {{signals, POLLIN, 0},
-                     {mEnd->fd(), static_cast<short>(POLLIN | mEnd->events()), 0},
-                     {STDIN_FILENO, POLLIN, 0}};
+    if (finished()) return false;
+    if (mOptions.timeout > 0 && monotonicNow() >= mLastTraffic + mOptions.timeout) return false;
     bool reading = !mInputDone && mQueue.empty();
-    int timeoutMs = retryMs;
-    if (mOptions.timeout > 0) {
-      double left = mLastTraffic + mOptions.timeout - monotonicNow();
-      if (left <= 0) break;
-      int leftMs = static_cast<int>(left * 1000) + 1;
-      if (timeoutMs < 0 || leftMs < timeoutMs) timeoutMs = leftMs;
-    }
-    int rc = poll(fds, reading ? 3 : 2, timeoutMs);
+    // While the reader of standard output lags, the end is not read: it keeps what comes.
+    short endEvents = static_cast<short>((mOutput.full() ? 0 : POLLIN) | mEnd->events());
+    pollfd fds[4] = {{mSignals, POLLIN, 0},
+                     {mEnd->fd(), endEvents, 0},
+                     {mOutput.empty() ? -1 : mOutput.fd(), POLLOUT, 0},
+                     {reading ? STDIN_FILENO : -1, POLLIN, 0}};
+    int rc = poll(fds, 4, pollTimeout(retryMs));
     if (rc < 0 && errno != EINTR) {
-      failure = std::string("poll: ") + strerror(errno);
-      break;
+      *failure = std::string("poll: ") + strerror(errno);
+      return false;
     }
     if (rc <= 0) continue;
-    if (fds[0].revents & POLLIN) {
-      interrupted = true;
-      break;
-    }
-    if ((fds[1].revents & POLLOUT) && !mEnd->onWritable(&failure)) break;
-    if ((fds[1].revents & (POLLIN | POLLERR | POLLHUP)) && !mEnd->onReadable(sink, &failure)) break;
-    if (reading && (fds[2].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) readInput();
+    if (fds[0].revents & POLLIN) return true;
+    if (fds[2].revents != 0) mLastTraffic = monotonicNow();  // the reader takes what waits
+    if ((fds[1].revents & POLLOUT) && !mEnd->onWritable(failure)) return false;
+    if ((fds[1].revents & (POLLIN | POLLERR | POLLHUP)) && !mEnd->onReadable(sink, failure))
+      return false;
+    if (!mOutput.flush()) return false;
+    if (fds[3].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) readInput();
   }
+}
 
-  int status = cCat::kOk;
-  if (mOutputFailed) {
-    if (mOutputErrno == EPIPE) return cCat::kOk;  // the reader went away: end quietly
-    status = cCat::fail("standard output: %s", strerror(mOutputErrno));
-  } else if (!failure.empty()) {
-    status = cCat::fail("%s", failure.c_str());
-  } else if (!interrupted && !finished()) {  // the time-out passed
-    size_t waiting = mQueue.size();
-    if (waiting > 0) {
-      std::string why = mEnd->stuck();
-      status = cCat::fail("time-out: %zu message%s not sent%s%s", waiting, waiting == 1 ? "" : "s",
-                          why.empty() ? "" : ": ", why.c_str());
-    } else if (mOptions.count >= 0 && mReceived < static_cast<unsigned long>(mOptions.count)) {
-      status = cCat::fail("time-out: %lu of %ld messages received", mReceived, mOptions.count);
-    }
+// What was taken but did not go out or come out is a failure, said in one line each.
+int cCatLoop::endStatus(bool interrupted, const std::string& failure) {
+  if (mOutput.error() != 0) {
+    if (mOutput.error() == EPIPE) return cCat::kOk;  // the reader went away: end quietly
+    return cCat::fail("standard output: %s", strerror(mOutput.error()));
   }
-  if (mRefused > 0) status = cCat::kFailure;
+  int status = cCat::kOk;
+  bool timedOut = failure.empty() && !interrupted && !finished();
+  const char* when = timedOut ? "time-out: " : "";
+  std::string why = mEnd->stuck();
+  if (!failure.empty()) {
+    status = cCat::fail("%s", failure.c_str());
+  } else if (!mQueue.empty()) {
+    size_t n = mQueue.size();
+    status = cCat::fail("%s%zu message%s not sent%s%s%s", when, n, n == 1 ? "" : "s",
+                        why.empty() ? "" : ": ", why.c_str(),
+                        mInputDone ? "" : " (and the rest of the input was not read)");
+  } else if (!mEnd->drained()) {
+    status = cCat::fail("%s%s", when, why.c_str());
+  } else if (timedOut && mOptions.count >= 0 &&
+             mReceived < static_cast<unsigned long>(mOptions.count)) {
+    status = cCat::fail("time-out: %lu of %ld messages received", mReceived, mOptions.count);
+  }
+  if (!mOutput.flush() || !mOutput.empty()) {
+    size_t n = mOutput.waiting();
+    status =
+        cCat::fail("standard output: %zu message%s received not written: %s", n, n == 1 ? "" : "s",
+                   mOutput.error() ? strerror(mOutput.error()) : "its reader did not read");
+  }
+  if (mRefused > 0 || mFailedSends > 0) status = cCat::kFailure;
+  return status;
+}
+
+int cCatLoop::run(cCatEnd* end) {
+  mEnd = end;
+  mLastTraffic = monotonicNow();
+  std::string failure;
+  bool interrupted = false;
+  Load load = loadFiles();
+  if (load == kLoadInterrupted) interrupted = true;
+  if (load == kLoaded) interrupted = loop(&failure);
+  int status = endStatus(interrupted, failure);
+  if (mOutput.error() == EPIPE) return status;
   mEnd->settle();
   if (!mOptions.quiet) fprintf(stderr, "ferrycat: %s\n", summary(*mEnd, mRefused).c_str());
   return status;

@@ -131,14 +131,14 @@ std::string cMsgPrinter::jsonLine(const uint8_t* data, size_t length, int id,
   return out + "\"}\n";
 }
 
-bool cMsgPrinter::print(const uint8_t* data, size_t length, int id, const char* source) {
+std::string cMsgPrinter::render(const uint8_t* data, size_t length, int id, const char* source) {
   ++mSeq;
-  if (mFormat == kRaw) {
-    if (length > 0 && fwrite(data, 1, length, mOut) != length) return false;
-  } else {
-    std::string line =
-        mFormat == kText ? textLine(data, length, source) : jsonLine(data, length, id, source);
-    if (fwrite(line.data(), 1, line.size(), mOut) != line.size()) return false;
-  }
+  if (mFormat == kRaw) return std::string(reinterpret_cast<const char*>(data), length);
+  return mFormat == kText ? textLine(data, length, source) : jsonLine(data, length, id, source);
+}
+
+bool cMsgPrinter::print(const uint8_t* data, size_t length, int id, const char* source) {
+  std::string bytes = render(data, length, id, source);
+  if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), mOut) != bytes.size()) return false;
   return fflush(mOut) == 0;
 }

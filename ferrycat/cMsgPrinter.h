@@ -37,6 +37,8 @@ class cMsgPrinter {
   // it came from ("broker", "peer", a capture's side) or null. Returns false when the output
   // failed (a closed pipe, a full disk): the caller stops and ends quietly.
   bool print(const uint8_t* data, size_t length, int id = -1, const char* source = nullptr);
+  // The bytes print writes for one message, for a caller that writes them itself.
+  std::string render(const uint8_t* data, size_t length, int id = -1, const char* source = nullptr);
 
   Format format() const { return mFormat; }
   unsigned long printed() const { return mSeq; }

@@ -53,7 +53,6 @@ int peerMain(int argc, char** argv) {
 
   cCat::setUp(options.verbose);
   cCatLoop loop(options);
-  if (!loop.loadFiles()) return cCat::kFailure;
   cSerialPort port;
   std::string why;
   if (!port.open(device, baud, &why)) return cCat::fail("%s", why.c_str());

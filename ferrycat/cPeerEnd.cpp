@@ -70,3 +70,9 @@ bool cPeerEnd::send(int id, const std::vector<uint8_t>& message, std::string* wh
   mPending += frames;
   return true;
 }
+
+std::string cPeerEnd::stuck() const {
+  if (mPending.empty()) return std::string();
+  return mPath + ": the line did not take " + std::to_string(mPending.size() - mWritten) +
+         " bytes of frames";
+}

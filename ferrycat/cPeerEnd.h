@@ -26,6 +26,7 @@ class cPeerEnd : public cCatEnd {
   int readyIn() override { return mPending.size() > kMaxPending ? -1 : 0; }
   bool send(int id, const std::vector<uint8_t>& message, std::string* why) override;
   bool drained() const override { return mPending.empty(); }
+  std::string stuck() const override;
 
  private:
   int mFd;

@@ -12,6 +12,7 @@
 # container's cgroups are made by hand below the launching shell's own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/apt.sh  # apt_get: waits for the package manager's lock (the container's daily apt jobs)
 arch=${1:-amd64}
 case "$arch" in
   amd64 | armhf) ;;
@@ -211,7 +212,7 @@ nsenter -t "$pid1" -a /root/boot/ferryd-boot-peer /dev/ttyS5 >"$work/peer-$arch.
 peer_pid=$!
 for _ in $(seq 1 100); do grep -q "serving" "$work/peer-$arch.log" && break; sleep 0.1; done
 grep -q "serving" "$work/peer-$arch.log" || { cat "$work/peer-$arch.log" >&2; fail "the module stand-in did not start"; }
-in_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "/root/boot/$(basename "$deb")" \
+apt_get in_ct -- install -y -q "/root/boot/$(basename "$deb")" \
   </dev/null >"$work/install-$arch.log" 2>&1 || { cat "$work/install-$arch.log" >&2; fail "apt-get install"; }
 part "installed with apt"
 show() { in_ct systemctl show -P "$1" ferryd; }
@@ -460,20 +461,20 @@ rm -rf "$tmp"
 edit='ferryd.io.btname = EditedOnBoard'
 in_ct sh -c "echo '$edit' >>$conf"
 pid=$(show MainPID)
-in_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "/root/boot/ferryd_${newer}_$arch.deb" \
+apt_get in_ct -- install -y -q "/root/boot/ferryd_${newer}_$arch.deb" \
   </dev/null >"$work/upgrade-$arch.log" 2>&1 || { cat "$work/upgrade-$arch.log" >&2; fail "upgrade"; }
 [ "$(in_ct dpkg-query -W -f='${Version}' ferryd)" = "$newer" ] || fail "version after the upgrade"
 in_ct grep -qx "$edit" "$conf" || fail "the upgrade lost the edited $conf"
 wait_new_main "$pid" 10 || fail "not running the new version after the upgrade"
 pass "upgrade $version -> $newer: edited $conf kept, daemon restarted (pid $(show MainPID))"
-in_ct env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q ferryd </dev/null >>"$work/upgrade-$arch.log" 2>&1 ||
+apt_get in_ct -- remove -y -q ferryd </dev/null >>"$work/upgrade-$arch.log" 2>&1 ||
   fail "remove"
 [ "$(in_ct dpkg-query -W -f='${Status}' ferryd)" = "deinstall ok config-files" ] || fail "status after remove"
 in_ct grep -qx "$edit" "$conf" || fail "remove lost the edited $conf"
 in_ct test ! -e /usr/sbin/ferryd || fail "remove left /usr/sbin/ferryd"
 [ "$(show ActiveState)" != active ] || fail "unit still active after remove"
 pass "remove: daemon stopped and gone, edited $conf kept"
-in_ct env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q ferryd </dev/null >>"$work/upgrade-$arch.log" 2>&1 ||
+apt_get in_ct -- purge -y -q ferryd </dev/null >>"$work/upgrade-$arch.log" 2>&1 ||
   fail "purge"
 in_ct test ! -e "$conf" || fail "purge left $conf"
 left=$(in_ct sh -c 'ls /etc/systemd/system/*/ferryd.service /var/lib/systemd/deb-systemd-helper-enabled/ferryd.service* /var/lib/systemd/deb-systemd-helper-masked/ferryd.service 2>/dev/null' || true)

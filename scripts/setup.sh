@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs, only when missing, every Debian package that the build, the tests and the demo need.
 # With arguments it installs those packages instead (without recommended ones): the fuzz,
-# cross-build, package and service-check scripts name their own this way.
+# cross-build, package and service-check scripts name their own this way. apt-get waits for the
+# package manager's lock (scripts/apt.sh: up to FERRYD_APT_LOCK_WAIT seconds, default 600).
 set -euo pipefail
+. "$(dirname "$0")/apt.sh"
 if [ $# -gt 0 ]; then
   pkgs=("$@")
   extra=(--no-install-recommends)
@@ -23,6 +25,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${extra[@]}" "${missing[@]}"
+  apt_get "${sudo_cmd[@]}" -- update -qq
+  apt_get "${sudo_cmd[@]}" -- install -y -qq "${extra[@]}" "${missing[@]}"
 fi

@@ -39,8 +39,9 @@ std::string cCatRun::tempDir() {
 }
 
 cCatRun::cCatRun(const std::vector<std::string>& args, const std::string& stdinPath,
-                 bool closedStdout)
-    : mDir(tempDir()), mPid(-1), mInput(-1) {
+                 bool closedStdout, bool unreadStdout)
+    : mDir(tempDir()), mPid(-1), mInput(-1), mUnread(-1) {
+  bool outPipeUsed = closedStdout || unreadStdout;
   std::vector<std::string> texts = command(args);
   std::vector<char*> argv;
   for (std::string& t : texts) argv.push_back(&t[0]);
@@ -49,22 +50,25 @@ cCatRun::cCatRun(const std::vector<std::string>& args, const std::string& stdinP
   if (stdinPath.empty() && pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   std::string outPath = mDir + "/out", errPath = mDir + "/err";
   int outPipe[2] = {-1, -1};
-  if (closedStdout && pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  if (outPipeUsed && pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   mPid = fork();
   if (mPid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     int in = stdinPath.empty() ? pipeEnds[0]
                                : open(stdinPath == "-" ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
     dup2(in, STDIN_FILENO);
-    dup2(closedStdout ? outPipe[1] : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+    dup2(outPipeUsed ? outPipe[1] : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
          STDOUT_FILENO);
     dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
     execv(argv[0], argv.data());
     _exit(127);
   }
-  if (closedStdout) {
-    close(outPipe[0]);
+  if (outPipeUsed) {
     close(outPipe[1]);
+    if (unreadStdout)
+      mUnread = outPipe[0];
+    else
+      close(outPipe[0]);
   }
   if (stdinPath.empty()) {
     close(pipeEnds[0]);
@@ -74,6 +78,7 @@ cCatRun::cCatRun(const std::vector<std::string>& args, const std::string& stdinP
 
 cCatRun::~cCatRun() {
   closeInput();
+  if (mUnread >= 0) close(mUnread);
   if (mPid > 0) {
     kill(mPid, SIGKILL);
     waitpid(mPid, nullptr, 0);

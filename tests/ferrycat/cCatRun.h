@@ -12,9 +12,10 @@ class cCatRun {
  public:
   // stdinPath: a file to read, "" for a pipe that input() writes and closeInput() closes, or
   // "-" for an empty one.
-  // closedStdout: standard output is a pipe whose reader has gone.
+  // closedStdout: standard output is a pipe whose reader has gone. unreadStdout: a pipe the
+  // test holds open and never reads (it fills up).
   explicit cCatRun(const std::vector<std::string>& args, const std::string& stdinPath = "-",
-                   bool closedStdout = false);
+                   bool closedStdout = false, bool unreadStdout = false);
   ~cCatRun();
   cCatRun(const cCatRun&) = delete;
   cCatRun& operator=(const cCatRun&) = delete;
@@ -44,5 +45,6 @@ class cCatRun {
  private:
   std::string mDir;
   pid_t mPid;
-  int mInput;  // the pipe's writing end, or -1
+  int mInput;   // the pipe's writing end, or -1
+  int mUnread;  // the reading end of an unread standard output, or -1
 };

@@ -8,6 +8,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include "support/cHDLC.h"
 #include "tests/common/freeUdpPort.h"
 #include "tests/ferrycat/cCatRun.h"
+#include "tests/ferrycat/cFakeDaemon.h"
 
 namespace {
 
@@ -28,35 +30,6 @@ std::string writeFile(const std::string& name, const std::string& text) {
   static const std::string dir = cCatRun::tempDir();
   return cCatRun::writeFile(dir + "/" + name, text);
 }
-
-// A UDP socket on loopback connected to the broker's port, as the daemon's is.
-class cFakeDaemon {
- public:
-  explicit cFakeDaemon(uint16_t brokerPort) : mFd(socket(AF_INET, SOCK_DGRAM, 0)) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(mFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    addr.sin_port = htons(brokerPort);
-    connect(mFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  }
-  ~cFakeDaemon() { close(mFd); }
-  void send(const std::vector<uint8_t>& bytes) { ::send(mFd, bytes.data(), bytes.size(), 0); }
-  // Every datagram that arrives within ms of the last one.
-  std::vector<std::vector<uint8_t>> receive(int ms) {
-    std::vector<std::vector<uint8_t>> got;
-    uint8_t buffer[2048];
-    pollfd pfd{mFd, POLLIN, 0};
-    while (poll(&pfd, 1, ms) > 0) {
-      ssize_t n = recv(mFd, buffer, sizeof buffer, 0);
-      if (n >= 0) got.emplace_back(buffer, buffer + n);
-    }
-    return got;
-  }
-
- private:
-  int mFd;
-};
 
 // A pseudo-terminal whose slave ferrycat peer opens; the test is the daemon on the master.
 class cLine {
@@ -229,6 +202,48 @@ TEST(FerrycatInput, SignalsEndWithTheSummaryAndAClosedPipeQuietly) {
   int status = broker.wait(10000);
   EXPECT_EQ(128 + SIGPIPE, status);
   EXPECT_EQ("", broker.err());
+}
+
+// Neither a reader that stops reading standard output nor a FIFO with no writer holds a signal
+// up: the run ends with the summary, and what was received but could not be written is said.
+TEST(FerrycatInput, SignalsEndTheRunWhileItWaitsOnAFullPipeOrASilentFifo) {
+  uint16_t port = freeUdpPort();
+  cFakeDaemon daemon(port);
+  cCatRun full({"broker", "--port", std::to_string(port)}, "-", false, true);
+  ASSERT_TRUE(full.waitForStderr("connected from port", 10000)) << full.err();
+  std::vector<uint8_t> datagram(5 + 1000, 'm');
+  datagram[1] = datagram[2] = 0;  // the first segment
+  datagram[3] = 1000 & 0xFF;
+  datagram[4] = 1000 >> 8;
+  for (int i = 0; i < 300; ++i) {  // 300 KB of output for a pipe of 64 KB
+    datagram[0] = static_cast<uint8_t>(0x80 | (i & 0x7F));
+    daemon.send(datagram);
+  }
+  for (int waited = 0; waited < 10000 && cFakeDaemon::queueOf(port) != 0; waited += 10)
+    usleep(10 * 1000);
+  EXPECT_EQ(0, cFakeDaemon::queueOf(port)) << "the broker stopped reading";
+  full.signal(SIGTERM);
+  EXPECT_EQ(1, full.wait(5000));
+  EXPECT_NE(std::string::npos, full.err().find("received messages=300 ")) << full.err();
+  EXPECT_NE(std::string::npos, full.err().find(" received not written: its reader did not read"))
+      << full.err();
+
+  std::string dir = cCatRun::tempDir(), fifo = dir + "/fifo";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  cLine line;
+  cCatRun broker({"broker", "--port", std::to_string(freeUdpPort()), "-f", fifo});
+  cCatRun peer({"peer", line.path(), "-f", fifo});
+  ASSERT_TRUE(broker.waitForStderr("listening on", 10000)) << broker.err();
+  ASSERT_TRUE(peer.waitForStderr("open at", 10000)) << peer.err();
+  usleep(100 * 1000);
+  broker.signal(SIGINT);
+  peer.signal(SIGTERM);
+  EXPECT_EQ(0, broker.wait(5000));
+  EXPECT_EQ(0, peer.wait(5000));
+  EXPECT_NE(std::string::npos, broker.err().find("ferrycat: sent messages=0 ")) << broker.err();
+  EXPECT_NE(std::string::npos, peer.err().find("ferrycat: sent messages=0 ")) << peer.err();
+  unlink(fifo.c_str());
+  rmdir(dir.c_str());
 }
 
 }  // namespace
