@@ -54,6 +54,17 @@ std::vector<std::string> linesWith(const std::string& out, const std::vector<std
   return found;
 }
 
+// Every line of out is a JSON value that Python's json module takes (valid UTF-8 included).
+bool allJson(const std::string& out) {
+  cTempDir temp;
+  std::string path = cCatRun::writeFile(temp.path + "/out.json", out);
+  std::string command =
+      "python3 -c 'import json,sys\nfor l in open(sys.argv[1], encoding=\"utf-8\"): "
+      "json.loads(l)' " +
+      path;
+  return system(command.c_str()) == 0;
+}
+
 Bytes operator+(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -118,6 +129,7 @@ TEST_F(DecodeTest, DaemonTraceShowsEveryMessageBothWaysWithCommandsAndModes) {
                       .size())
         << run.out;
   }
+  EXPECT_TRUE(allJson(run.out));
   // One time line for both directions.
   double last = -1;
   for (const std::string& line : linesWith(run.out, {"{\"t\":"})) {
@@ -158,17 +170,18 @@ TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
   const size_t bypassAt = capture.size();
   capture = capture + frame(segment(3, 0, true, text("hello"))) + text("\x01garbage") + badFcs +
             cut + frame(segment(7, 0, true, text("after the cut"))) + aborted +
-            frame(Bytes(1030, 0x55)) + frame(segment(8, 1, true, text("tail"))) +
-            frame(text("xy")) + frame(segment(9, 0, false, text("one"))) +
-            frame(segment(9, 2, true, text("three"))) + frame(segment(10, 0, false, text("a"))) +
-            frame(segment(11, 0, true, text("b")));
+            frame(Bytes(1030, 0x55));
+  const size_t oversizeEnd = capture.size();  // its closing flag
+  capture = capture + frame(segment(8, 1, true, text("tail"))) + frame(text("xy")) +
+            frame(segment(9, 0, false, text("one"))) + frame(segment(9, 2, true, text("three"))) +
+            frame(segment(10, 0, false, text("a"))) + frame(segment(11, 0, true, text("b")));
   const size_t escapeAt = capture.size() + 5;
   capture = capture + text("AT-AB ConnectionDown\r\n");
 
   cTempDir temp;
   std::string dir = temp.path, path = dir + "/capture.hex";
   cCatRun::writeFile(path, cCatRun::hex(capture) + "\n");
-  cRun run = decode({path});
+  cRun run = decode({"-v", path});
   ASSERT_EQ(0, run.status) << run.err;
   EXPECT_EQ(1u, linesWith(run.out, {"< @" + std::to_string(bypassAt) + " mode to=bypass"}).size())
       << run.out;
@@ -193,14 +206,25 @@ TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
   EXPECT_EQ(1u,
             linesWith(run.out, {"counts < lines=3 frames=13 messages=3 bytes=19 invalid=1 stale=1 "
                                 "lost-start=1 out-of-order=1 oversize=0 bad-fcs=3 "
-                                "oversize-frame=1 aborted-frame=1 "})
+                                "oversize-frame=1 aborted-frame=1 out-of-memory=0 skipped=5 "})
                 .size())
       << run.out;
-  // The same bytes raw, as the daemon's side (--sent): lines in command mode, nothing unframed.
+  // Every byte accounted for: the oversize frame's tail after the unframer gave up on it (its
+  // last payload bytes and the FCS, before the closing flag), found at the next frame's end.
+  EXPECT_EQ(1u, linesWith(run.out, {" skipped from=" + std::to_string(oversizeEnd - 5) +
+                                    " length=5 hex=555555"})
+                    .size())
+      << run.out;
+  // The same bytes raw, as the daemon's side (--sent), which holds no mode changes: lines and
+  // frames recognised where they occur, unframed as the module's side.
   cCatRun::writeFile(path, std::string(capture.begin(), capture.end()));
   run = decode({"--sent", "-q", path});
   EXPECT_EQ(0, run.status);
-  EXPECT_EQ(1u, linesWith(run.out, {"counts > lines=", " frames=0 messages=0 "}).size()) << run.out;
+  EXPECT_EQ(1u, linesWith(run.out, {"counts > lines=3 frames=13 messages=3 bytes=19 invalid=1 "
+                                    "stale=1 lost-start=1 out-of-order=1 oversize=0 bad-fcs=3 "
+                                    "oversize-frame=1 aborted-frame=1 out-of-memory=0 skipped=5 "})
+                    .size())
+      << run.out;
 }
 
 TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
@@ -223,6 +247,25 @@ TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
   EXPECT_EQ(1, run.status);
   EXPECT_NE(std::string::npos, run.err.find("serial trace of version 2")) << run.err;
   EXPECT_EQ("", run.out);
+  // A header whose size lies past the file cannot be whole.
+  std::string longHeader = header;
+  longHeader[10] = longHeader[11] = '\xff';
+  cCatRun::writeFile(dir + "/long.trace", longHeader + record + record);
+  run = decode({dir + "/long.trace"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("long.trace: serial trace cut inside its header: the "
+                                            "header says 65535 bytes, the file holds 48"))
+      << run.err;
+  EXPECT_EQ("", run.out);
+
+  // Bytes that are not text: valid JSON, and the exact bytes beside it in hex.
+  cCatRun::writeFile(dir + "/bad.raw", "OK\xff\xfe\x01\r\n");
+  run = decode({"--raw", "--json", dir + "/bad.raw"});
+  EXPECT_EQ(1u,
+            linesWith(run.out, {"\"text\":\"OK\\ufffd\\ufffd\\u0001\",\"text-hex\":\"4f4bfffe01\""})
+                .size())
+      << run.out;
+  EXPECT_TRUE(allJson(run.out)) << run.out;
 
   // Random bytes in either mode: counted, never a crash or a hang.
   std::mt19937 rng(7);
@@ -233,6 +276,8 @@ TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
   EXPECT_EQ(0, run.status) << run.err;
   ASSERT_EQ(1u, linesWith(run.out, {"counts < "}).size()) << run.out;
   EXPECT_EQ(std::string::npos, linesWith(run.out, {"counts < "})[0].find(" bad-fcs=0 "));
+  run = decode({"-v", "--json", "--raw", dir + "/garbage"});
+  EXPECT_TRUE(allJson(run.out));
   // Nobody reads the events: decoding ends quietly.
   run = decode({"--raw", dir + "/garbage"}, true);
   EXPECT_EQ(0, run.status);
