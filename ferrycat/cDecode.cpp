@@ -133,7 +133,6 @@ void setUpLogging(bool log) {
   root.setPriority(log4cpp::Priority::EMERG);
 }
 
-
 // The end of a run: the counts, and the status of standard output.
 int finish(cSerialDecoder& decoder, cDecodeOutput& out) {
   decoder.finish();

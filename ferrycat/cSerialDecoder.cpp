@@ -125,7 +125,6 @@ void cSerialDecoder::finish() {
 
 // The event just shown ends a line or a frame: its bytes become one packet.
 void cSerialDecoder::unit(cSide& side, cPcapWriter::Kind kind) {
-  if (kind == cPcapWriter::kFrame) skip(side, frameStart(side.pending));
   if (mSettings.pcap != nullptr) {
     mSettings.pcap->packet(mNs, &side == &mDaemon, kind, side.pending.data(), side.pending.size());
   }
@@ -164,6 +163,11 @@ void cSerialDecoder::onLine(const char* line, int len, const char* keyword) {
 void cSerialDecoder::onModeChange(ModeChange change) {
   static const char* const kBy[] = {"bypass-mode-line", "escape", "connection-down"};
   const char* to = change == kBypassEntered ? "bypass" : "command";
+  // The escape's "AT-AB" begins the status line; what came before it in bypass mode (a frame it
+  // cut) belongs to no line and no frame.
+  const size_t kEscapeLength = 5;
+  if (change == kBypassEscaped && mModule.pending.size() > kEscapeLength)
+    skip(mModule, mModule.pending.size() - kEscapeLength);
   mOut.event("mode", {cDecodeOutput::str("to", to), cDecodeOutput::str("by", kBy[change])});
 }
 
@@ -178,6 +182,7 @@ void cSerialDecoder::sentFrame(void* self, const unsigned char* payload, int len
 
 // A good frame is a segment (or an invalid unit) for the side's reassembler.
 void cSerialDecoder::frame(cSide& side, const unsigned char* payload, int len) {
+  skip(side, frameStart(side.pending));
   ++side.frames;
   mOut.event("frame", {cDecodeOutput::num("length", static_cast<uint64_t>(len)),
                        cDecodeOutput::str("fcs", "good")});
@@ -207,6 +212,7 @@ void cSerialDecoder::sentFrameDropped(void* self, cHDLC::DropReason reason, int 
 
 // The frame as far as the unframer collected it (payload and check sequence), then the drop.
 void cSerialDecoder::frameDropped(cSide& side, cHDLC::DropReason reason, int len) {
+  skip(side, frameStart(side.pending));
   ++side.frames;
   mOut.event("frame", {cDecodeOutput::num("length", static_cast<uint64_t>(len)),
                        cDecodeOutput::str(reason == cHDLC::kBadFcs ? "fcs" : "state",

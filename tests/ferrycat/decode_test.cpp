@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -153,9 +156,14 @@ TEST_F(DecodeTest, UnusableTraceSettingsAreSaidAndTheDaemonRunsOn) {
   EXPECT_TRUE(b.broker().waitForMessages(1, b.realMs(2, cBenchSteps::kMarginMs)));
 }
 
-// The module's side of a session with every kind of bad input: each drop named by reason in
-// order, the counts, and the mode changes at the bytes where they happen.
-TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
+// The module's side of a session with every kind of bad input: noise, the mode change, frames
+// with each drop reason, and the escape back to command mode.
+struct cHandMade {
+  Bytes capture;
+  size_t bypassAt, oversizeEnd, escapeAt;  // the mode change's byte, a closing flag, the escape's
+};
+
+cHandMade handMadeCapture() {
   using cBenchWire::frame;
   using cBenchWire::segment;
   auto text = [](const std::string& s) { return cBenchWire::bytes(s); };
@@ -166,18 +174,28 @@ TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
   Bytes aborted = frame(segment(6, 0, true, text("gone")));
   aborted.back() = 0x7D;
   aborted.push_back(0x7E);
-  Bytes capture = text("noise\r\nAT-AB -BypassMode-\r\n");
-  const size_t bypassAt = capture.size();
-  capture = capture + frame(segment(3, 0, true, text("hello"))) + text("\x01garbage") + badFcs +
-            cut + frame(segment(7, 0, true, text("after the cut"))) + aborted +
-            frame(Bytes(1030, 0x55));
-  const size_t oversizeEnd = capture.size();  // its closing flag
-  capture = capture + frame(segment(8, 1, true, text("tail"))) + frame(text("xy")) +
-            frame(segment(9, 0, false, text("one"))) + frame(segment(9, 2, true, text("three"))) +
-            frame(segment(10, 0, false, text("a"))) + frame(segment(11, 0, true, text("b")));
-  const size_t escapeAt = capture.size() + 5;
-  capture = capture + text("AT-AB ConnectionDown\r\n");
+  cHandMade h;
+  h.capture = text("noise\r\nAT-AB -BypassMode-\r\n");
+  h.bypassAt = h.capture.size();
+  h.capture = h.capture + frame(segment(3, 0, true, text("hello"))) + text("\x01garbage") + badFcs +
+              cut + frame(segment(7, 0, true, text("after the cut"))) + aborted +
+              frame(Bytes(1030, 0x55));
+  h.oversizeEnd = h.capture.size();
+  h.capture = h.capture + frame(segment(8, 1, true, text("tail"))) + frame(text("xy")) +
+              frame(segment(9, 0, false, text("one"))) + frame(segment(9, 2, true, text("three"))) +
+              frame(segment(10, 0, false, text("a"))) + frame(segment(11, 0, true, text("b")));
+  h.capture = h.capture + Bytes{0x7E, 0x01, 0x02};  // a frame the escape cuts
+  h.escapeAt = h.capture.size() + 5;
+  h.capture = h.capture + text("AT-AB ConnectionDown\r\n");
+  return h;
+}
 
+// Each drop named by reason in order, the counts, and the mode changes at the bytes where they
+// happen.
+TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
+  const cHandMade h = handMadeCapture();
+  const Bytes& capture = h.capture;
+  const size_t bypassAt = h.bypassAt, oversizeEnd = h.oversizeEnd, escapeAt = h.escapeAt;
   cTempDir temp;
   std::string dir = temp.path, path = dir + "/capture.hex";
   cCatRun::writeFile(path, cCatRun::hex(capture) + "\n");
@@ -206,7 +224,7 @@ TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
   EXPECT_EQ(1u,
             linesWith(run.out, {"counts < lines=3 frames=13 messages=3 bytes=19 invalid=1 stale=1 "
                                 "lost-start=1 out-of-order=1 oversize=0 bad-fcs=3 "
-                                "oversize-frame=1 aborted-frame=1 out-of-memory=0 skipped=5 "})
+                                "oversize-frame=1 aborted-frame=1 out-of-memory=0 skipped=8 "})
                 .size())
       << run.out;
   // Every byte accounted for: the oversize frame's tail after the unframer gave up on it (its
@@ -222,7 +240,7 @@ TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
   EXPECT_EQ(0, run.status);
   EXPECT_EQ(1u, linesWith(run.out, {"counts > lines=3 frames=13 messages=3 bytes=19 invalid=1 "
                                     "stale=1 lost-start=1 out-of-order=1 oversize=0 bad-fcs=3 "
-                                    "oversize-frame=1 aborted-frame=1 out-of-memory=0 skipped=5 "})
+                                    "oversize-frame=1 aborted-frame=1 out-of-memory=0 skipped=8 "})
                     .size())
       << run.out;
 }
@@ -282,6 +300,69 @@ TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
   run = decode({"--raw", dir + "/garbage"}, true);
   EXPECT_EQ(0, run.status);
   EXPECT_EQ("", run.err);
+}
+
+// tshark with ferryd's dissector over the pcapng that decode writes (with -v --json as well)
+// from input: the same events as decode's own, in the same order. "" when they agree, else why.
+std::string tsharkDiffers(const std::string& dir, const std::vector<std::string>& args) {
+  std::string pcap = dir + "/capture.pcapng", json = dir + "/decode.json";
+  std::vector<std::string> all = {"-v", "--json", "--pcap", pcap};
+  all.insert(all.end(), args.begin(), args.end());
+  cRun run = decode(all);
+  if (run.status != 0) return "decode: " + run.err;
+  cCatRun::writeFile(json, run.out);
+  std::string report = dir + "/compare.out";
+  std::string command =
+      std::string("python3 " FERRYD_SOURCE_DIR
+                  "/tests/ferrycat/tshark_compare.py " FERRYD_SOURCE_DIR "/wireshark/ferryd.lua ") +
+      pcap + " " + json + " >" + report + " 2>&1";
+  int status = system(command.c_str());
+  std::ifstream in(report);
+  std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::cout << said;
+  return status == 0 ? "" : said;
+}
+
+bool haveTshark() {
+  return system("command -v tshark >/dev/null 2>&1") == 0;
+}
+
+#define SKIP_WITHOUT_TSHARK()                                                                 \
+  if (!haveTshark())                                                                          \
+  GTEST_SKIP() << "tshark is not installed (scripts/setup.sh installs it): the dissector is " \
+                  "not checked"
+
+// Every drop kind, from the module's side and as the daemon's side alone.
+TEST(Decode, WiresharkDissectorReportsWhatDecodeReportsDropsIncluded) {
+  SKIP_WITHOUT_TSHARK();
+  const Bytes capture = handMadeCapture().capture;
+  cTempDir temp;
+  std::string path =
+      cCatRun::writeFile(temp.path + "/capture.raw", std::string(capture.begin(), capture.end()));
+  EXPECT_EQ("", tsharkDiffers(temp.path, {"--raw", path}));
+  EXPECT_EQ("", tsharkDiffers(temp.path, {"--sent", "--raw", path}));
+}
+
+// A trace the real daemon wrote: both directions, set-up commands, status lines, mode changes and
+// messages of several segments each way.
+TEST_F(DecodeTest, WiresharkDissectorReportsWhatDecodeReportsForADaemonTrace) {
+  SKIP_WITHOUT_TSHARK();
+  cTempDir temp;
+  std::string trace = temp.path + "/serial.trace";
+  cBenchOptions o;
+  o.keys = {{"ferryd.io.trace", trace}};
+  cBench& b = bringUp(o);
+  ASSERT_GT(b.broker().sendMessage(10, cBenchWire::payload(700, 1)), 0);
+  ASSERT_TRUE(b.module().waitForMessages(1, b.realMs(2, cBenchSteps::kMarginMs)));
+  b.module().sendMessage(20, cBenchWire::payload(900, 2), 256);
+  ASSERT_TRUE(b.broker().waitForMessages(1, b.realMs(2, cBenchSteps::kMarginMs)));
+  ASSERT_TRUE(cBenchSteps::disconnectPeer(b));
+  // The trace's thread writes soon after each read and write.
+  for (int tries = 0; tries < 100; ++tries) {
+    if (linesWith(decode({trace}).out, {"keyword=-CommandMode-"}).size() == 1) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ("", tsharkDiffers(temp.path, {trace}));
 }
 
 }  // namespace
