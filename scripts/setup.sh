@@ -12,7 +12,8 @@ else
         liblog4cpp5-dev libsystemd-dev
         umockdev libumockdev-dev libglib2.0-dev
         faketime libfaketime
-        socat)
+        socat
+        tshark python3)
   extra=()
 fi
 missing=()
@@ -23,6 +24,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  # tshark's wireshark-common asks whether non-root users may capture: no, and no question.
+  echo "wireshark-common wireshark-common/install-setuid boolean false" |
+    "${sudo_cmd[@]}" debconf-set-selections
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${extra[@]}" "${missing[@]}"
 fi
