@@ -2,6 +2,8 @@
 // daemon wrote on the simulated board, a hand-made capture holding every kind of bad input, and
 // inputs it must refuse by name.
 #include <ftw.h>
+#include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -363,6 +365,73 @@ TEST_F(DecodeTest, WiresharkDissectorReportsWhatDecodeReportsForADaemonTrace) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   EXPECT_EQ("", tsharkDiffers(temp.path, {trace}));
+}
+
+// Waits until the output of run holds a line with text; the milliseconds waited, or -1.
+double waitForLine(const cCatRun& run, const std::string& text, int timeoutMs) {
+  auto start = std::chrono::steady_clock::now();
+  auto waited = [&] {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+  };
+  while (waited() < timeoutMs) {
+    if (run.out().find(text) != std::string::npos) return waited();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return -1;
+}
+
+// --follow from before the trace exists, through its rotation at the size bound and the daemon's
+// restart, to Ctrl-C with the counts; the delay from the module's bytes to the printed message
+// is measured at the daemon's true speed.
+TEST_F(DecodeTest, FollowPrintsTheTraceAsItGrowsAcrossRotationAndRestartUntilCtrlC) {
+  cTempDir temp;
+  std::string trace = temp.path + "/serial.trace";
+  cCatRun follow({"decode", "-F", trace});
+  cBenchOptions o;
+  o.keys = {{"ferryd.io.trace", trace}, {"ferryd.io.tracesize", "65536"}};
+  auto up = [&] {
+    cBench& b = start(o);
+    EXPECT_TRUE(cBenchSteps::waitStartup(b));
+    EXPECT_TRUE(cBenchSteps::waitNorth(b));
+    EXPECT_TRUE(cBenchSteps::connectPeer(b));
+    return &b;
+  };
+  cBench* b = up();
+  int sent = 0;
+  auto send = [&](int id, size_t length) {
+    b->module().sendMessage(id, cBenchWire::payload(length, id), 256);
+    ++sent;
+    return waitForLine(
+        follow, " message " + std::to_string(id) + ": " + std::to_string(length) + " bytes", 5000);
+  };
+  std::vector<double> delays;
+  for (int id = 30; id < 50; ++id) {
+    // At a moment unrelated to the follower's last look at the file.
+    std::this_thread::sleep_for(std::chrono::milliseconds(id * 17 % 60));
+    delays.push_back(send(id, 50));
+    ASSERT_LE(0, delays.back()) << id << "\n" << follow.out();
+  }
+  std::sort(delays.begin(), delays.end());
+  printf(
+      "--follow: from the module's send to the printed message: min %.1f ms, median %.1f ms, "
+      "max %.1f ms\n",
+      delays.front(), delays[delays.size() / 2], delays.back());
+  EXPECT_GT(500, delays.back());
+  // Past the size bound: the daemon renames the trace to <file>.1 and begins anew.
+  for (int i = 0; i < 80; ++i) send(50 + i % 60, 900);
+  EXPECT_LE(0, send(120, 10)) << follow.out();
+  struct stat st;
+  EXPECT_EQ(0, stat((trace + ".1").c_str(), &st));
+  // The daemon starts again (the trace of its last run kept as <file>.1).
+  b = up();
+  EXPECT_LE(0, send(121, 10)) << follow.out();
+  follow.signal(SIGINT);
+  EXPECT_EQ(0, follow.wait(5000)) << follow.err();
+  EXPECT_EQ(
+      1u, linesWith(follow.out(), {"counts < ", " messages=" + std::to_string(sent) + " "}).size())
+      << follow.out();
+  EXPECT_EQ(3u, linesWith(follow.err(), {"following " + trace}).size()) << follow.err();
 }
 
 }  // namespace
