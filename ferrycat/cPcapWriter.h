@@ -5,7 +5,7 @@
 #include <string>
 
 // Writes "ferrycat decode --pcap": a pcapng file (one section, one interface) of the serial
-// line's events, for Wireshark and ferryd's dissector (docs/ferrycat-pcap.md). Each packet is one
+// line's events, for Wireshark and ferryd's dissector (docs/serial-trace.md). Each packet is one
 // event's bytes as they crossed the line after a one-byte kind; its direction is pcapng's
 // inbound (module to daemon) or outbound (daemon to module) flag, its time stamp in nanoseconds.
 class cPcapWriter {
