@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <log4cpp/Category.hh>
@@ -133,10 +134,18 @@ void setUpLogging(bool log) {
   root.setPriority(log4cpp::Priority::EMERG);
 }
 
-// The end of a run: the counts, and the status of standard output.
-int finish(cSerialDecoder& decoder, cDecodeOutput& out) {
+// The end of a run: the counts, a word on bytes not understood (a wrong speed, port or
+// direction shows at once), and the status of standard output.
+int finish(const cOptions& o, cSerialDecoder& decoder, cDecodeOutput& out) {
   decoder.finish();
   decoder.printCounts();
+  for (bool toModule : {false, true}) {
+    uint64_t n = decoder.skipped(toModule);
+    if (n > 0 && !o.quiet && !o.verbose && !out.failed())
+      fprintf(stderr,
+              "ferrycat: %" PRIu64 " bytes %s belong to no line and no frame (-v shows them)\n", n,
+              toModule ? "from the daemon" : "from the module");
+  }
   if (fflush(stdout) != 0 && !out.failed())
     return cCat::fail("standard output: %s", strerror(errno));
   if (out.failed() && out.error() != EPIPE)
@@ -185,7 +194,7 @@ int follow(const cOptions& o) {
       fflush(stdout);
     }
   }
-  return finish(decoder, out);
+  return finish(o, decoder, out);
 }
 
 // The file's text, or a failure status.
@@ -239,7 +248,7 @@ int decodeMain(int argc, char** argv) {
   settings.pcap = o.pcap != nullptr ? &pcap : nullptr;
   cSerialDecoder decoder(out, settings);
   for (const cCapture::cRecord& r : capture.records()) feed(decoder, out, r);
-  rc = finish(decoder, out);
+  rc = finish(o, decoder, out);
   if (!pcap.close(&error)) return cCat::fail("%s", error.c_str());
   if (rc != cCat::kOk) return rc;
   if (!capture.problem().empty()) return cCat::fail("%s: %s", name, capture.problem().c_str());

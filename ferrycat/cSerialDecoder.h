@@ -44,6 +44,8 @@ class cSerialDecoder : private cBTModemListener {
   void finish();
   // The counts of both directions, under the daemon's counter names.
   void printCounts();
+  // Bytes of a direction that belonged to no line and no frame.
+  uint64_t skipped(bool toModule) const { return toModule ? mDaemon.skipped : mModule.skipped; }
 
  private:
   // One direction's decoding state and counts.

@@ -287,6 +287,14 @@ TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
       << run.out;
   EXPECT_TRUE(allJson(run.out)) << run.out;
 
+  // The daemon's frames taken for the module's bytes (no mode change to bypass): said.
+  Bytes frame = cBenchWire::frame(cBenchWire::segment(0, 0, true, cBenchWire::bytes("hello")));
+  cCatRun::writeFile(dir + "/sent.raw", std::string(frame.begin(), frame.end()));
+  run = decode({dir + "/sent.raw"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("ferrycat: 14 bytes from the module belong to no line and no frame (-v shows them)\n",
+            run.err);
+
   // Random bytes in either mode: counted, never a crash or a hang.
   std::mt19937 rng(7);
   std::string garbage = "AT-AB -BypassMode-\r\n";
