@@ -167,6 +167,7 @@ local function first_pass(dir, kind, data)
   for k = 1, #bytes - 2 do payload[k] = bytes[k] end
   local s = reassemble(dir, payload)
   s.how, s.collected = how, #bytes
+  s.unframed = #payload > 0 and hex(payload, 1, #payload) or ""
   return s
 end
 
@@ -215,6 +216,10 @@ local function show_frame(tree, tvb, pinfo, dir, r)
     tree:add(f.index, body, r.seg.index)
     tree:add(f.last, body, r.seg.last)
     tree:add(f.seg_length, body, r.seg.n)
+    if r.seg.n > 0 then
+      local unframed = ByteArray.new(r.unframed):tvb("Unescaped frame")
+      tree:add(f.payload, unframed(HEADER, r.seg.n))
+    end
     info = string.format("segment id=%d index=%d%s", r.seg.id, r.seg.index,
                          r.seg.last and " last" or "")
   end
@@ -238,6 +243,8 @@ function p.dissector(tvb, pinfo, root)
   if tvb:len() < 1 then return 0 end
   pinfo.cols.protocol:set("ferryd")
   local dir = pinfo.p2p_dir == 0 and ">" or "<"
+  pinfo.cols.src:set(dir == ">" and "daemon" or "module")
+  pinfo.cols.dst:set(dir == ">" and "module" or "daemon")
   local kind = tvb(0, 1):uint()
   local tree = root:add(p, tvb())
   tree:add(f.kind, tvb(0, 1))
