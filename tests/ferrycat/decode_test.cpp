@@ -425,7 +425,7 @@ TEST_F(DecodeTest, FollowPrintsTheTraceAsItGrowsAcrossRotationAndRestartUntilCtr
       "--follow: from the module's send to the printed message: min %.1f ms, median %.1f ms, "
       "max %.1f ms\n",
       delays.front(), delays[delays.size() / 2], delays.back());
-  EXPECT_GT(500, delays.back());
+  EXPECT_GT(1000, delays.back());  // a fraction of a second, also under an emulator
   // Past the size bound: the daemon renames the trace to <file>.1 and begins anew.
   for (int i = 0; i < 80; ++i) send(50 + i % 60, 900);
   EXPECT_LE(0, send(120, 10)) << follow.out();
