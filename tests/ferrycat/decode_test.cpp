@@ -342,7 +342,7 @@ bool haveTshark() {
   GTEST_SKIP() << "tshark is not installed (scripts/setup.sh installs it): the dissector is " \
                   "not checked"
 
-// Every drop kind, from the module's side and as the daemon's side alone.
+// Every drop kind, from the module's side and as the daemon's side alone, and a trace's gap.
 TEST(Decode, WiresharkDissectorReportsWhatDecodeReportsDropsIncluded) {
   SKIP_WITHOUT_TSHARK();
   const Bytes capture = handMadeCapture().capture;
@@ -351,6 +351,12 @@ TEST(Decode, WiresharkDissectorReportsWhatDecodeReportsDropsIncluded) {
       cCatRun::writeFile(temp.path + "/capture.raw", std::string(capture.begin(), capture.end()));
   EXPECT_EQ("", tsharkDiffers(temp.path, {"--raw", path}));
   EXPECT_EQ("", tsharkDiffers(temp.path, {"--sent", "--raw", path}));
+  // A trace's gap (a lost record) between two lines of the module.
+  std::string header("FERRYTRC\x01\x00\x10\x00\x00\x00\x00\x00", 16);
+  std::string ok = std::string("\x00\xca\x9a\x3b\x00\x00\x00\x00\x00\x00\x04\x00", 12) + "OK\r\n";
+  std::string lost("\x00\xca\x9a\x3b\x00\x00\x00\x00\x00\x01\x04\x00\x64\x00\x00\x00", 16);
+  path = cCatRun::writeFile(temp.path + "/gap.trace", header + ok + lost + ok);
+  EXPECT_EQ("", tsharkDiffers(temp.path, {path}));
 }
 
 // A trace the real daemon wrote: both directions, set-up commands, status lines, mode changes and

@@ -4,7 +4,7 @@
 Usage: tshark_compare.py DISSECTOR PCAPNG DECODE_JSON
 Both sides become the same list of events: lines (text, status keyword), frames (length, FCS or
 state), segments (id, index, last), drops (counter name), whole messages (id, bytes), skipped
-bytes and gaps, each with its direction. Exit status 0 when the lists are equal; else the first
+bytes and gaps (whose packet comment must say how many bytes), each with its direction. Exit status 0 when the lists are equal; else the first
 difference on standard error. Prints the number of events of each kind compared."""
 import collections
 import json
@@ -13,7 +13,8 @@ import sys
 
 FIELDS = ["ferryd.dir", "ferryd.kind", "ferryd.text", "ferryd.status", "ferryd.frame_length",
           "ferryd.fcs", "ferryd.state", "ferryd.id", "ferryd.index", "ferryd.last", "ferryd.drop",
-          "ferryd.message_id", "ferryd.message", "ferryd.skipped", "ferryd.not_recorded"]
+          "ferryd.message_id", "ferryd.message", "ferryd.skipped", "ferryd.not_recorded",
+          "frame.comment"]
 
 
 def from_tshark(lua, pcap):
@@ -44,7 +45,10 @@ def from_tshark(lua, pcap):
         elif kind == "3":
             events.append((d, "skipped", int(v["ferryd.skipped"])))
         elif kind == "4":
-            events.append((d, "gap", int(v["ferryd.not_recorded"])))
+            n = int(v["ferryd.not_recorded"])
+            if v["frame.comment"] != "%d bytes not recorded" % n:
+                sys.exit("gap of %d bytes with the comment %r" % (n, v["frame.comment"]))
+            events.append((d, "gap", n))
     return events
 
 
