@@ -43,3 +43,11 @@ install(FILES ${CMAKE_BINARY_DIR}/ferryd.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR
 install(FILES ${CMAKE_BINARY_DIR}/ferrycat.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md docs/wire-format.md docs/serial-trace.md cmake/deb/copyright ${CMAKE_BINARY_DIR}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The Wireshark dissector where Debian's Wireshark looks for every user's Lua plugins: the
+# architecture's own folder (/usr/lib/<triplet>/wireshark/plugins; tshark -G folders).
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  install(FILES wireshark/ferryd.lua DESTINATION lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
+else()
+  message(WARNING "No multiarch triplet known: the Wireshark dissector is not installed")
+endif()

@@ -84,8 +84,8 @@ bool cCapture::parseHex(const std::string& input, Dir dir, std::string* error) {
   return true;
 }
 
-bool cCapture::parseTrace(const std::string& input, std::string* error) {
-  const size_t kHeader = cSerialTrace::kHeaderSize, kRecord = cSerialTrace::kRecordHeaderSize;
+bool cCapture::traceHeader(const std::string& input, size_t* headerSize, std::string* error) {
+  const size_t kHeader = cSerialTrace::kHeaderSize;
   if (input.size() < 8 || input.compare(0, 8, cSerialTrace::kMagic) != 0) {
     *error = "not a serial trace: the file does not start with \"FERRYTRC\"";
     return false;
@@ -94,45 +94,66 @@ bool cCapture::parseTrace(const std::string& input, std::string* error) {
     *error = "serial trace cut inside its header (" + std::to_string(input.size()) + " bytes)";
     return false;
   }
-  uint64_t version = getLE(input, 8, 2), headerSize = getLE(input, 10, 2);
-  if (version != cSerialTrace::kVersion || headerSize < kHeader) {
+  uint64_t version = getLE(input, 8, 2);
+  *headerSize = getLE(input, 10, 2);
+  if (version != cSerialTrace::kVersion || *headerSize < kHeader) {
     *error = "serial trace of version " + std::to_string(version) + " (header " +
-             std::to_string(headerSize) + " bytes): only version 1 is known";
+             std::to_string(*headerSize) + " bytes): only version 1 is known";
     return false;
   }
-  size_t at = headerSize;
-  while (at < input.size()) {
-    if (input.size() - at < kRecord) {
-      mProblem = "record at byte " + std::to_string(at) + " cut inside its header";
-      break;
+  if (*headerSize > input.size()) {
+    *error = "serial trace cut inside its header: the header says " + std::to_string(*headerSize) +
+             " bytes, the file holds " + std::to_string(input.size());
+    return false;
+  }
+  return true;
+}
+
+cCapture::Stop cCapture::takeRecords(const std::string& input, size_t* at,
+                                     std::vector<cRecord>* records, std::string* why) {
+  const size_t kRecord = cSerialTrace::kRecordHeaderSize;
+  for (size_t& a = *at; a < input.size();) {
+    if (input.size() - a < kRecord) {
+      *why = "record at byte " + std::to_string(a) + " cut inside its header";
+      return kCut;
     }
-    cRecord r{getLE(input, at, 8), static_cast<Dir>(input[at + 8] & 1), false, 0, {}};
-    unsigned char dir = static_cast<unsigned char>(input[at + 8]);
-    unsigned char type = static_cast<unsigned char>(input[at + 9]);
-    size_t len = getLE(input, at + 10, 2);
+    cRecord r{getLE(input, a, 8), static_cast<Dir>(input[a + 8] & 1), false, 0, {}};
+    unsigned char dir = static_cast<unsigned char>(input[a + 8]);
+    unsigned char type = static_cast<unsigned char>(input[a + 9]);
+    size_t len = getLE(input, a + 10, 2);
     if (dir > 1 || type > 1 || (type == cSerialTrace::kLost && len != 4)) {
-      mProblem = "record at byte " + std::to_string(at) + " is not a record (direction " +
-                 std::to_string(dir) + ", type " + std::to_string(type) + ")";
-      break;
+      *why = "record at byte " + std::to_string(a) + " is not a record (direction " +
+             std::to_string(dir) + ", type " + std::to_string(type) + ")";
+      return kGarbled;
     }
-    if (input.size() - at - kRecord < len) {
-      mProblem = "record at byte " + std::to_string(at) +
-                 " cut: " + std::to_string(input.size() - at - kRecord) + " of its " +
-                 std::to_string(len) + " bytes";
-      break;
+    if (input.size() - a - kRecord < len) {
+      *why = "record at byte " + std::to_string(a) +
+             " cut: " + std::to_string(input.size() - a - kRecord) + " of its " +
+             std::to_string(len) + " bytes";
+      return kCut;
     }
-    const char* data = input.data() + at + kRecord;
+    const char* data = input.data() + a + kRecord;
     if (type == cSerialTrace::kLost) {
       r.lost = true;
-      r.lostBytes = static_cast<uint32_t>(getLE(input, at + kRecord, 4));
+      r.lostBytes = static_cast<uint32_t>(getLE(input, a + kRecord, 4));
     } else {
       r.bytes.assign(data, data + len);
     }
-    mRecords.push_back(std::move(r));
-    at += kRecord + len;
+    records->push_back(std::move(r));
+    a += kRecord + len;
   }
-  // Writers on different threads take their time stamps before they queue: put them in order.
-  std::stable_sort(mRecords.begin(), mRecords.end(),
+  return kEnd;
+}
+
+void cCapture::inTimeOrder(std::vector<cRecord>* records) {
+  std::stable_sort(records->begin(), records->end(),
                    [](const cRecord& a, const cRecord& b) { return a.ns < b.ns; });
+}
+
+bool cCapture::parseTrace(const std::string& input, std::string* error) {
+  size_t at;
+  if (!traceHeader(input, &at, error)) return false;
+  takeRecords(input, &at, &mRecords, &mProblem);
+  inTimeOrder(&mRecords);
   return true;
 }

@@ -52,6 +52,16 @@ std::string cDecodeOutput::quoted(const std::string& value) {
   return out + "\"";
 }
 
+std::string cDecodeOutput::hex(const uint8_t* data, size_t length) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    out += kHex[data[i] >> 4];
+    out += kHex[data[i] & 15];
+  }
+  return out;
+}
+
 void cDecodeOutput::event(const char* name, const std::vector<cField>& fields) {
   if (mQuiet || mFailed) return;
   std::string line;
@@ -61,6 +71,9 @@ void cDecodeOutput::event(const char* name, const std::vector<cField>& fields) {
       const uint8_t* v = reinterpret_cast<const uint8_t*>(f.value.data());
       line += std::string(",\"") + f.key +
               "\":" + (f.number ? f.value : cMsgPrinter::jsonString(v, f.value.size()));
+      // Bytes that are not text (noise, a wrong speed) also go in hex, to be read back exactly.
+      if (!f.number && !cMsgPrinter::isPrintable(v, f.value.size()))
+        line += std::string(",\"") + f.key + "-hex\":\"" + hex(v, f.value.size()) + "\"";
     }
     line += "}";
   } else {
@@ -89,13 +102,7 @@ void cDecodeOutput::message(int id, const std::vector<uint8_t>& payload) {
   if (cMsgPrinter::isPrintable(payload.data(), payload.size())) {
     line += ",\"text\":" + cMsgPrinter::jsonString(payload.data(), payload.size());
   } else {
-    static const char kHex[] = "0123456789abcdef";
-    line += ",\"hex\":\"";
-    for (uint8_t b : payload) {
-      line += kHex[b >> 4];
-      line += kHex[b & 15];
-    }
-    line += "\"";
+    line += ",\"hex\":\"" + hex(payload.data(), payload.size()) + "\"";
   }
   write(line + "}\n");
 }

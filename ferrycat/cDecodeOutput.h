@@ -13,6 +13,8 @@
 // the first record when the capture has time stamps:
 //   text   "    0.012000 < @130 frame length=105 fcs=good"
 //   json   {"t":0.012000,"dir":"<","at":130,"event":"frame","length":105,"fcs":"good"}
+// A string field whose bytes are not printable UTF-8 text also has "<key>-hex" in JSON, the exact
+// bytes in hex (the string itself holds U+FFFD for each byte that is not UTF-8).
 // Messages are printed by the message printer ("... message 3: 5 bytes: hello"). Once the output
 // fails (a closed pipe, a full disk) nothing more is written and failed() is true.
 class cDecodeOutput {
@@ -34,6 +36,9 @@ class cDecodeOutput {
   void message(int id, const std::vector<uint8_t>& payload);
   // Printed even when quiet.
   void counts(char dir, const std::vector<cField>& fields);
+
+  // Two lower-case hex digits a byte.
+  static std::string hex(const uint8_t* data, size_t length);
 
   bool failed() const { return mFailed; }
   int error() const { return mError; }

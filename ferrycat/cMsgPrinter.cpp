@@ -94,12 +94,22 @@ std::string cMsgPrinter::jsonString(const uint8_t* data, size_t length) {
       out += static_cast<char>(b);
     } else if (b == '\t') {
       out += "\\t";
-    } else if (b < 0x20) {
+    } else if (b < 0x20 || b == 0x7F) {
       out += "\\u00";
       out += kHex[b >> 4];
       out += kHex[b & 15];
-    } else {
+    } else if (b < 0x80) {
       out += static_cast<char>(b);
+    } else if (size_t n = printableRun(data, length, i)) {
+      out.append(reinterpret_cast<const char*>(data + i), n);
+      i += n - 1;
+    } else if (b == 0xC2 && i + 1 < length && data[i + 1] >= 0x80 && data[i + 1] < 0xA0) {
+      out += "\\u00";  // a C1 control character, valid UTF-8 but not printable
+      out += kHex[data[i + 1] >> 4];
+      out += kHex[data[i + 1] & 15];
+      ++i;
+    } else {
+      out += "\\ufffd";  // a byte that is not UTF-8: the reader gets a replacement character
     }
   }
   return out + "\"";

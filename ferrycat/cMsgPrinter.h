@@ -48,7 +48,9 @@ class cMsgPrinter {
   static bool isPrintable(const uint8_t* data, size_t length);
   // The hex dump lines of kText, each ending in '\n'.
   static std::string hexDump(const uint8_t* data, size_t length);
-  // The bytes as a JSON string literal, quotes included (control characters as \u00XX).
+  // The bytes as a JSON string literal in valid UTF-8, quotes included: control characters as
+  // \u00XX, each byte that is not part of a UTF-8 character as \ufffd. Where the bytes must be
+  // read back exactly, they go beside it in hex.
   static std::string jsonString(const uint8_t* data, size_t length);
 
  private:

@@ -62,7 +62,8 @@ check_package() {
     ./usr/bin/ferrycat ./usr/share/doc/ferryd/README.md ./usr/share/doc/ferryd/changelog.gz \
     ./usr/share/doc/ferryd/copyright ./usr/share/doc/ferryd/wire-format.md \
     ./usr/share/doc/ferryd/serial-trace.md \
-    ./usr/share/man/man8/ferryd.8.gz ./usr/share/man/man1/ferrycat.1.gz | sort)
+    ./usr/share/man/man8/ferryd.8.gz ./usr/share/man/man1/ferrycat.1.gz \
+    "./usr/lib/$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)/wireshark/plugins/ferryd.lua" | sort)
   [ "$files" = "$expected" ] || fail "$deb: files"$'\n'"$files"
   local x
   x=$(mktemp -d)

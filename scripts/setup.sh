@@ -14,7 +14,8 @@ else
         liblog4cpp5-dev libsystemd-dev
         umockdev libumockdev-dev libglib2.0-dev
         faketime libfaketime
-        socat)
+        socat
+        tshark python3)
   extra=()
 fi
 missing=()
@@ -25,6 +26,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  # tshark's wireshark-common asks whether non-root users may capture: no, and no question.
+  echo "wireshark-common wireshark-common/install-setuid boolean false" |
+    "${sudo_cmd[@]}" debconf-set-selections
   apt_get "${sudo_cmd[@]}" -- update -qq
   apt_get "${sudo_cmd[@]}" -- install -y -qq "${extra[@]}" "${missing[@]}"
 fi

@@ -22,6 +22,13 @@ set(sorted_expected
 file(GLOB_RECURSE found RELATIVE ${STAGE} ${STAGE}/*)
 list(SORT found)
 list(APPEND sorted_expected usr/share/doc/ferryd/wire-format.md usr/share/doc/ferryd/serial-trace.md)
+# The dissector goes to the architecture's Wireshark plugin folder.
+file(GLOB dissector RELATIVE ${STAGE} ${STAGE}/usr/lib/*/wireshark/plugins/ferryd.lua)
+list(LENGTH dissector dissectors)
+if(NOT dissectors EQUAL 1)
+  message(FATAL_ERROR "no usr/lib/<triplet>/wireshark/plugins/ferryd.lua: ${dissector}")
+endif()
+list(APPEND sorted_expected ${dissector})
 list(SORT sorted_expected)
 if(NOT found STREQUAL sorted_expected)
   message(FATAL_ERROR "installed files:\n  ${found}\nexpected:\n  ${sorted_expected}")

@@ -2,9 +2,14 @@
 // daemon wrote on the simulated board, a hand-made capture holding every kind of bad input, and
 // inputs it must refuse by name.
 #include <ftw.h>
+#include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -52,6 +57,17 @@ std::vector<std::string> linesWith(const std::string& out, const std::vector<std
     if (all) found.push_back(line);
   }
   return found;
+}
+
+// Every line of out is a JSON value that Python's json module takes (valid UTF-8 included).
+bool allJson(const std::string& out) {
+  cTempDir temp;
+  std::string path = cCatRun::writeFile(temp.path + "/out.json", out);
+  std::string command =
+      "python3 -c 'import json,sys\nfor l in open(sys.argv[1], encoding=\"utf-8\"): "
+      "json.loads(l)' " +
+      path;
+  return system(command.c_str()) == 0;
 }
 
 Bytes operator+(Bytes a, const Bytes& b) {
@@ -118,6 +134,7 @@ TEST_F(DecodeTest, DaemonTraceShowsEveryMessageBothWaysWithCommandsAndModes) {
                       .size())
         << run.out;
   }
+  EXPECT_TRUE(allJson(run.out));
   // One time line for both directions.
   double last = -1;
   for (const std::string& line : linesWith(run.out, {"{\"t\":"})) {
@@ -141,9 +158,14 @@ TEST_F(DecodeTest, UnusableTraceSettingsAreSaidAndTheDaemonRunsOn) {
   EXPECT_TRUE(b.broker().waitForMessages(1, b.realMs(2, cBenchSteps::kMarginMs)));
 }
 
-// The module's side of a session with every kind of bad input: each drop named by reason in
-// order, the counts, and the mode changes at the bytes where they happen.
-TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
+// The module's side of a session with every kind of bad input: noise, the mode change, frames
+// with each drop reason, and the escape back to command mode.
+struct cHandMade {
+  Bytes capture;
+  size_t bypassAt, oversizeEnd, escapeAt;  // the mode change's byte, a closing flag, the escape's
+};
+
+cHandMade handMadeCapture() {
   using cBenchWire::frame;
   using cBenchWire::segment;
   auto text = [](const std::string& s) { return cBenchWire::bytes(s); };
@@ -154,21 +176,32 @@ TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
   Bytes aborted = frame(segment(6, 0, true, text("gone")));
   aborted.back() = 0x7D;
   aborted.push_back(0x7E);
-  Bytes capture = text("noise\r\nAT-AB -BypassMode-\r\n");
-  const size_t bypassAt = capture.size();
-  capture = capture + frame(segment(3, 0, true, text("hello"))) + text("\x01garbage") + badFcs +
-            cut + frame(segment(7, 0, true, text("after the cut"))) + aborted +
-            frame(Bytes(1030, 0x55)) + frame(segment(8, 1, true, text("tail"))) +
-            frame(text("xy")) + frame(segment(9, 0, false, text("one"))) +
-            frame(segment(9, 2, true, text("three"))) + frame(segment(10, 0, false, text("a"))) +
-            frame(segment(11, 0, true, text("b")));
-  const size_t escapeAt = capture.size() + 5;
-  capture = capture + text("AT-AB ConnectionDown\r\n");
+  cHandMade h;
+  h.capture = text("noise\r\nAT-AB -BypassMode-\r\n");
+  h.bypassAt = h.capture.size();
+  h.capture = h.capture + frame(segment(3, 0, true, text("hello"))) + text("\x01garbage") + badFcs +
+              cut + frame(segment(7, 0, true, text("after the cut"))) + aborted +
+              frame(Bytes(1030, 0x55));
+  h.oversizeEnd = h.capture.size();
+  h.capture = h.capture + frame(segment(8, 1, true, text("tail"))) + frame(text("xy")) +
+              frame(segment(9, 0, false, text("one"))) + frame(segment(9, 2, true, text("three"))) +
+              frame(segment(10, 0, false, text("a"))) + frame(segment(11, 0, true, text("b")));
+  h.capture = h.capture + Bytes{0x7E, 0x01, 0x02};  // a frame the escape cuts
+  h.escapeAt = h.capture.size() + 5;
+  h.capture = h.capture + text("AT-AB ConnectionDown\r\n");
+  return h;
+}
 
+// Each drop named by reason in order, the counts, and the mode changes at the bytes where they
+// happen.
+TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
+  const cHandMade h = handMadeCapture();
+  const Bytes& capture = h.capture;
+  const size_t bypassAt = h.bypassAt, oversizeEnd = h.oversizeEnd, escapeAt = h.escapeAt;
   cTempDir temp;
   std::string dir = temp.path, path = dir + "/capture.hex";
   cCatRun::writeFile(path, cCatRun::hex(capture) + "\n");
-  cRun run = decode({path});
+  cRun run = decode({"-v", path});
   ASSERT_EQ(0, run.status) << run.err;
   EXPECT_EQ(1u, linesWith(run.out, {"< @" + std::to_string(bypassAt) + " mode to=bypass"}).size())
       << run.out;
@@ -193,14 +226,25 @@ TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
   EXPECT_EQ(1u,
             linesWith(run.out, {"counts < lines=3 frames=13 messages=3 bytes=19 invalid=1 stale=1 "
                                 "lost-start=1 out-of-order=1 oversize=0 bad-fcs=3 "
-                                "oversize-frame=1 aborted-frame=1 "})
+                                "oversize-frame=1 aborted-frame=1 out-of-memory=0 skipped=8 "})
                 .size())
       << run.out;
-  // The same bytes raw, as the daemon's side (--sent): lines in command mode, nothing unframed.
+  // Every byte accounted for: the oversize frame's tail after the unframer gave up on it (its
+  // last payload bytes and the FCS, before the closing flag), found at the next frame's end.
+  EXPECT_EQ(1u, linesWith(run.out, {" skipped from=" + std::to_string(oversizeEnd - 5) +
+                                    " length=5 hex=555555"})
+                    .size())
+      << run.out;
+  // The same bytes raw, as the daemon's side (--sent), which holds no mode changes: lines and
+  // frames recognised where they occur, unframed as the module's side.
   cCatRun::writeFile(path, std::string(capture.begin(), capture.end()));
   run = decode({"--sent", "-q", path});
   EXPECT_EQ(0, run.status);
-  EXPECT_EQ(1u, linesWith(run.out, {"counts > lines=", " frames=0 messages=0 "}).size()) << run.out;
+  EXPECT_EQ(1u, linesWith(run.out, {"counts > lines=3 frames=13 messages=3 bytes=19 invalid=1 "
+                                    "stale=1 lost-start=1 out-of-order=1 oversize=0 bad-fcs=3 "
+                                    "oversize-frame=1 aborted-frame=1 out-of-memory=0 skipped=8 "})
+                    .size())
+      << run.out;
 }
 
 TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
@@ -223,6 +267,33 @@ TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
   EXPECT_EQ(1, run.status);
   EXPECT_NE(std::string::npos, run.err.find("serial trace of version 2")) << run.err;
   EXPECT_EQ("", run.out);
+  // A header whose size lies past the file cannot be whole.
+  std::string longHeader = header;
+  longHeader[10] = longHeader[11] = '\xff';
+  cCatRun::writeFile(dir + "/long.trace", longHeader + record + record);
+  run = decode({dir + "/long.trace"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("long.trace: serial trace cut inside its header: the "
+                                            "header says 65535 bytes, the file holds 48"))
+      << run.err;
+  EXPECT_EQ("", run.out);
+
+  // Bytes that are not text: valid JSON, and the exact bytes beside it in hex.
+  cCatRun::writeFile(dir + "/bad.raw", "OK\xff\xfe\x01\r\n");
+  run = decode({"--raw", "--json", dir + "/bad.raw"});
+  EXPECT_EQ(1u,
+            linesWith(run.out, {"\"text\":\"OK\\ufffd\\ufffd\\u0001\",\"text-hex\":\"4f4bfffe01\""})
+                .size())
+      << run.out;
+  EXPECT_TRUE(allJson(run.out)) << run.out;
+
+  // The daemon's frames taken for the module's bytes (no mode change to bypass): said.
+  Bytes frame = cBenchWire::frame(cBenchWire::segment(0, 0, true, cBenchWire::bytes("hello")));
+  cCatRun::writeFile(dir + "/sent.raw", std::string(frame.begin(), frame.end()));
+  run = decode({dir + "/sent.raw"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("ferrycat: 14 bytes from the module belong to no line and no frame (-v shows them)\n",
+            run.err);
 
   // Random bytes in either mode: counted, never a crash or a hang.
   std::mt19937 rng(7);
@@ -233,10 +304,148 @@ TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
   EXPECT_EQ(0, run.status) << run.err;
   ASSERT_EQ(1u, linesWith(run.out, {"counts < "}).size()) << run.out;
   EXPECT_EQ(std::string::npos, linesWith(run.out, {"counts < "})[0].find(" bad-fcs=0 "));
+  run = decode({"-v", "--json", "--raw", dir + "/garbage"});
+  EXPECT_TRUE(allJson(run.out));
   // Nobody reads the events: decoding ends quietly.
   run = decode({"--raw", dir + "/garbage"}, true);
   EXPECT_EQ(0, run.status);
   EXPECT_EQ("", run.err);
+}
+
+// tshark with ferryd's dissector over the pcapng that decode writes (with -v --json as well)
+// from input: the same events as decode's own, in the same order. "" when they agree, else why.
+std::string tsharkDiffers(const std::string& dir, const std::vector<std::string>& args) {
+  std::string pcap = dir + "/capture.pcapng", json = dir + "/decode.json";
+  std::vector<std::string> all = {"-v", "--json", "--pcap", pcap};
+  all.insert(all.end(), args.begin(), args.end());
+  cRun run = decode(all);
+  if (run.status != 0) return "decode: " + run.err;
+  cCatRun::writeFile(json, run.out);
+  std::string report = dir + "/compare.out";
+  std::string command =
+      std::string("python3 " FERRYD_SOURCE_DIR
+                  "/tests/ferrycat/tshark_compare.py " FERRYD_SOURCE_DIR "/wireshark/ferryd.lua ") +
+      pcap + " " + json + " >" + report + " 2>&1";
+  int status = system(command.c_str());
+  std::ifstream in(report);
+  std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::cout << said;
+  return status == 0 ? "" : said;
+}
+
+bool haveTshark() {
+  return system("command -v tshark >/dev/null 2>&1") == 0;
+}
+
+#define SKIP_WITHOUT_TSHARK()                                                                 \
+  if (!haveTshark())                                                                          \
+  GTEST_SKIP() << "tshark is not installed (scripts/setup.sh installs it): the dissector is " \
+                  "not checked"
+
+// Every drop kind, from the module's side and as the daemon's side alone, and a trace's gap.
+TEST(Decode, WiresharkDissectorReportsWhatDecodeReportsDropsIncluded) {
+  SKIP_WITHOUT_TSHARK();
+  const Bytes capture = handMadeCapture().capture;
+  cTempDir temp;
+  std::string path =
+      cCatRun::writeFile(temp.path + "/capture.raw", std::string(capture.begin(), capture.end()));
+  EXPECT_EQ("", tsharkDiffers(temp.path, {"--raw", path}));
+  EXPECT_EQ("", tsharkDiffers(temp.path, {"--sent", "--raw", path}));
+  // A trace's gap (a lost record) between two lines of the module.
+  std::string header("FERRYTRC\x01\x00\x10\x00\x00\x00\x00\x00", 16);
+  std::string ok = std::string("\x00\xca\x9a\x3b\x00\x00\x00\x00\x00\x00\x04\x00", 12) + "OK\r\n";
+  std::string lost("\x00\xca\x9a\x3b\x00\x00\x00\x00\x00\x01\x04\x00\x64\x00\x00\x00", 16);
+  path = cCatRun::writeFile(temp.path + "/gap.trace", header + ok + lost + ok);
+  EXPECT_EQ("", tsharkDiffers(temp.path, {path}));
+}
+
+// A trace the real daemon wrote: both directions, set-up commands, status lines, mode changes and
+// messages of several segments each way.
+TEST_F(DecodeTest, WiresharkDissectorReportsWhatDecodeReportsForADaemonTrace) {
+  SKIP_WITHOUT_TSHARK();
+  cTempDir temp;
+  std::string trace = temp.path + "/serial.trace";
+  cBenchOptions o;
+  o.keys = {{"ferryd.io.trace", trace}};
+  cBench& b = bringUp(o);
+  ASSERT_GT(b.broker().sendMessage(10, cBenchWire::payload(700, 1)), 0);
+  ASSERT_TRUE(b.module().waitForMessages(1, b.realMs(2, cBenchSteps::kMarginMs)));
+  b.module().sendMessage(20, cBenchWire::payload(900, 2), 256);
+  ASSERT_TRUE(b.broker().waitForMessages(1, b.realMs(2, cBenchSteps::kMarginMs)));
+  ASSERT_TRUE(cBenchSteps::disconnectPeer(b));
+  // The trace's thread writes soon after each read and write.
+  for (int tries = 0; tries < 100; ++tries) {
+    if (linesWith(decode({trace}).out, {"keyword=-CommandMode-"}).size() == 1) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ("", tsharkDiffers(temp.path, {trace}));
+}
+
+// Waits until the output of run holds a line with text; the milliseconds waited, or -1.
+double waitForLine(const cCatRun& run, const std::string& text, int timeoutMs) {
+  auto start = std::chrono::steady_clock::now();
+  auto waited = [&] {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+  };
+  while (waited() < timeoutMs) {
+    if (run.out().find(text) != std::string::npos) return waited();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return -1;
+}
+
+// --follow from before the trace exists, through its rotation at the size bound and the daemon's
+// restart, to Ctrl-C with the counts; the delay from the module's bytes to the printed message
+// is measured at the daemon's true speed.
+TEST_F(DecodeTest, FollowPrintsTheTraceAsItGrowsAcrossRotationAndRestartUntilCtrlC) {
+  cTempDir temp;
+  std::string trace = temp.path + "/serial.trace";
+  cCatRun follow({"decode", "-F", trace});
+  cBenchOptions o;
+  o.keys = {{"ferryd.io.trace", trace}, {"ferryd.io.tracesize", "65536"}};
+  auto up = [&] {
+    cBench& b = start(o);
+    EXPECT_TRUE(cBenchSteps::waitStartup(b));
+    EXPECT_TRUE(cBenchSteps::waitNorth(b));
+    EXPECT_TRUE(cBenchSteps::connectPeer(b));
+    return &b;
+  };
+  cBench* b = up();
+  int sent = 0;
+  auto send = [&](int id, size_t length) {
+    b->module().sendMessage(id, cBenchWire::payload(length, id), 256);
+    ++sent;
+    return waitForLine(
+        follow, " message " + std::to_string(id) + ": " + std::to_string(length) + " bytes", 5000);
+  };
+  std::vector<double> delays;
+  for (int id = 30; id < 50; ++id) {
+    // At a moment unrelated to the follower's last look at the file.
+    std::this_thread::sleep_for(std::chrono::milliseconds(id * 17 % 60));
+    delays.push_back(send(id, 50));
+    ASSERT_LE(0, delays.back()) << id << "\n" << follow.out();
+  }
+  std::sort(delays.begin(), delays.end());
+  printf(
+      "--follow: from the module's send to the printed message: min %.1f ms, median %.1f ms, "
+      "max %.1f ms\n",
+      delays.front(), delays[delays.size() / 2], delays.back());
+  EXPECT_GT(1000, delays.back());  // a fraction of a second, also under an emulator
+  // Past the size bound: the daemon renames the trace to <file>.1 and begins anew.
+  for (int i = 0; i < 80; ++i) send(50 + i % 60, 900);
+  EXPECT_LE(0, send(120, 10)) << follow.out();
+  struct stat st;
+  EXPECT_EQ(0, stat((trace + ".1").c_str(), &st));
+  // The daemon starts again (the trace of its last run kept as <file>.1).
+  b = up();
+  EXPECT_LE(0, send(121, 10)) << follow.out();
+  follow.signal(SIGINT);
+  EXPECT_EQ(0, follow.wait(5000)) << follow.err();
+  EXPECT_EQ(
+      1u, linesWith(follow.out(), {"counts < ", " messages=" + std::to_string(sent) + " "}).size())
+      << follow.out();
+  EXPECT_EQ(3u, linesWith(follow.err(), {"following " + trace}).size()) << follow.err();
 }
 
 }  // namespace
