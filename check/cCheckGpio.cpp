@@ -102,7 +102,7 @@ void pulse(cCheckContext& c, cIO& io, int pin, const std::string& what) {
 void cCheckGpio::run(cCheckContext& c) {
   std::string path = c.value("ferryd.io.pvxio");
   struct stat st;
-  if (!cCheckNode::check(c, kPart, "ferryd.io.pvxio", path, &st)) return;
+  if (!cCheckNode::check(c, kPart, "ferryd.io.pvxio", path, "gpio", &st)) return;
   cIO io(c.props);  // opens the device and looks the pins up, as the daemon's start does
   if (io.fd() < 0) {
     int err = errno;

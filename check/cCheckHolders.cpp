@@ -62,10 +62,9 @@ std::string commOf(const std::string& pidDir) {
 
 std::vector<cCheckHolders::cHolder> cCheckHolders::find(const std::string& devicePath) {
   std::vector<cHolder> holders;
-  char* real = realpath(devicePath.c_str(), nullptr);
-  if (real == nullptr) return holders;
+  char real[PATH_MAX];
+  if (realpath(devicePath.c_str(), real) == nullptr) return holders;
   std::string device = real;
-  free(real);
   int pts = ptsIndex(device);
   pid_t self = getpid();
   DIR* proc = opendir("/proc");

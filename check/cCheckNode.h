@@ -13,7 +13,8 @@ struct cCheckContext;
 namespace cCheckNode {
 
 // Reports one line under part; true when the node is a character device (open it to go on).
+// usualGroup is the group a fix proposes for a node that only root may open.
 bool check(cCheckContext& c, const char* part, const char* key, const std::string& path,
-           struct stat* st);
+           const char* usualGroup, struct stat* st);
 
 }  // namespace cCheckNode

@@ -114,7 +114,7 @@ void reportSilence(cCheckContext& c, const cCheckModule& m) {
 void cCheckSerial::run(cCheckContext& c) {
   std::string path = c.value("ferryd.io.tty");
   struct stat st;
-  if (!cCheckNode::check(c, kPart, "ferryd.io.tty", path, &st)) return;
+  if (!cCheckNode::check(c, kPart, "ferryd.io.tty", path, "dialout", &st)) return;
   if (!checkHolders(c, path)) return;
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {

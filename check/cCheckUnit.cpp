@@ -94,7 +94,12 @@ bool cCheckUnit::read(const std::string& unit, std::string* why) {
     *why = "systemctl show " + unit + " could not be run";
     return false;
   }
-  std::istringstream in(out);
+  parse(out);
+  return true;
+}
+
+void cCheckUnit::parse(const std::string& showOutput) {
+  std::istringstream in(showOutput);
   std::string line;
   while (std::getline(in, line)) {
     size_t eq = line.find('=');
@@ -103,7 +108,6 @@ bool cCheckUnit::read(const std::string& unit, std::string* why) {
     if (!v.empty() && eq + 1 < line.size()) v += ' ';
     v += line.substr(eq + 1);
   }
-  return true;
 }
 
 std::string cCheckUnit::get(const std::string& key) const {

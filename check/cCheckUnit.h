@@ -17,6 +17,8 @@ class cCheckUnit {
   static bool systemdRuns();
   // Runs systemctl show for the unit; false (with why) when it could not be run.
   bool read(const std::string& unit, std::string* why);
+  // Takes systemctl show's "Key=value" lines.
+  void parse(const std::string& showOutput);
 
   // The value of a property; repeated lines are joined with a blank.
   std::string get(const std::string& key) const;

@@ -1,0 +1,139 @@
+// ferryd --check on the simulated board, each finding as an integrator would meet it.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "bench/cBench.h"
+
+namespace {
+
+struct cCheckResult {
+  int status;
+  std::string out;
+  double seconds;
+  bool has(const std::string& text) const { return out.find(text) != std::string::npos; }
+};
+
+cCheckResult runCheck(cBench& b, std::vector<std::string> args) {
+  args.insert(args.begin(), "--check");
+  args.push_back(b.configPath());
+  double start = cBench::now();
+  EXPECT_TRUE(b.start(args));
+  int status = b.waitExit(60000);
+  return {status, b.daemonOutput(), cBench::now() - start};
+}
+
+bool systemdRuns() {
+  struct stat st;
+  return stat("/run/systemd/system", &st) == 0;
+}
+
+std::string commOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  std::getline(in, name);
+  return name;
+}
+
+}  // namespace
+
+TEST(Check, AWellBoardPassesAndTheModuleShowsItself) {
+  cBench b;
+  cCheckResult r = runCheck(b, {"--as-me"});
+  if (!systemdRuns()) {
+    EXPECT_EQ(0, r.status) << r.out;  // with systemd, the unit may not be installed here
+  }
+  EXPECT_TRUE(
+      r.has("module answers: firmware ABSIM-3.1.4, Bluetooth address 00:16:A4:B1:C2:D3, "
+            "name Bramblefox"))
+      << r.out;
+  EXPECT_TRUE(r.has("pairing button: released")) << r.out;
+  EXPECT_TRUE(r.has(": the broker listens")) << r.out;
+  EXPECT_FALSE(r.has("FAIL")) << r.out;
+
+  r = runCheck(b, {"--as-me", "--json"});
+  std::istringstream lines(r.out);
+  std::string line;
+  int objects = 0;
+  while (std::getline(lines, line)) {
+    EXPECT_EQ("{\"part\":\"", line.substr(0, 9)) << line;
+    EXPECT_EQ('}', line.back()) << line;
+    ++objects;
+  }
+  EXPECT_GT(objects, 15);
+  EXPECT_TRUE(r.has("{\"part\":\"serial\",\"status\":\"ok\",\"found\":\"module answers")) << r.out;
+}
+
+TEST(Check, EachFaultIsNamedWithItsFix) {
+  cBenchOptions o;
+  o.brokerHost = "no-such-host.invalid";
+  o.keys = {{"ferryd.io.tyy", "/dev/ttyS1"},
+            {"ferryd.io.segsize", "5000"},
+            {"ferryd.io.btledr", "LED_RED"}};
+  cBench b(o);
+  b.module().setReply("config", cSimModule::cReply::Never);
+  cCheckResult r = runCheck(b, {"--as-me"});
+  EXPECT_EQ(1, r.status) << r.out;
+  EXPECT_TRUE(
+      r.has("no pin named LED_RED (ferryd.io.btledr); the device offers BT_PAIR, "
+            "BT_RESET, LED_BT_RED, LED_BT_GREEN"))
+      << r.out;
+  EXPECT_TRUE(r.has("warn config  ferryd.io.tyy: unknown key, ignored")) << r.out;
+  EXPECT_TRUE(r.has("-> did you mean ferryd.io.tty?")) << r.out;
+  EXPECT_TRUE(r.has("FAIL config  ferryd.io.segsize = 5000 (")) << r.out;
+  EXPECT_TRUE(r.has("outside 6 to 1021")) << r.out;
+  EXPECT_TRUE(r.has("FAIL broker  no-such-host.invalid (zam.broker.host) does not resolve"))
+      << r.out;
+  EXPECT_TRUE(r.has("FAIL serial  no answer in 3 s to AT+AB config")) << r.out;
+  EXPECT_TRUE(r.has("the reset line held")) << r.out;
+  // The silent module costs its 3 s, not more; nothing else waits.
+  EXPECT_LT(r.seconds, 8.0) << r.out;
+}
+
+// The pseudo-terminal's slave is root's alone (mode 0600 or 0620): another user cannot open it.
+TEST(Check, AccessIsJudgedForTheServiceUserNotTheCaller) {
+  cBench b;
+  cCheckResult r = runCheck(b, {"--user", "nobody"});
+  EXPECT_EQ(1, r.status) << r.out;
+  EXPECT_TRUE(r.has("ok   access  checked as the service's user, nobody")) << r.out;
+  EXPECT_TRUE(r.has("nobody cannot open it read-write")) << r.out;
+
+  r = runCheck(b, {"--user", "no-such-user-x"});
+  EXPECT_TRUE(
+      r.has("warn access  user no-such-user-x does not exist: access checked as the "
+            "caller"))
+      << r.out;
+}
+
+TEST(Check, ALineHeldByAnotherProgramIsNamedAndLeftAlone) {
+  cBench b;
+  pid_t holder = fork();
+  if (holder == 0) {
+    int fd = open(b.module().ttyPath().c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0 || dup2(fd, STDIN_FILENO) < 0) _exit(1);
+    execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+    _exit(1);
+  }
+  ASSERT_GT(holder, 0);
+  for (int i = 0; i < 200 && commOf(holder) != "sleep"; ++i) usleep(10000);
+  cCheckResult r = runCheck(b, {"--as-me"});
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(1, r.status) << r.out;
+  EXPECT_TRUE(r.has("is held by sleep (pid " + std::to_string(holder) + ")")) << r.out;
+  EXPECT_TRUE(b.module().commands().empty()) << "the module was queried";
+}
+
+TEST(Check, UsageErrorsExitWithTwo) {
+  cBench b;
+  ASSERT_TRUE(b.start({"--check", "--bogus"}));
+  EXPECT_EQ(2, b.waitExit(30000));
+  ASSERT_TRUE(b.start({"--json", b.configPath()}));  // an option without --check
+  EXPECT_EQ(2, b.waitExit(30000));
+  EXPECT_TRUE(b.daemonOutput().find("add --check") != std::string::npos) << b.daemonOutput();
+}

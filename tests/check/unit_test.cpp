@@ -1,0 +1,54 @@
+// The unit's sandbox as systemctl show gives it: what it admits of devices, addresses and groups.
+#include <arpa/inet.h>
+
+#include "check/cCheckUnit.h"
+
+namespace {
+
+in_addr ip(const char* text) {
+  in_addr a;
+  inet_pton(AF_INET, text, &a);
+  return a;
+}
+
+}  // namespace
+
+TEST(CheckUnit, DeviceAllowByNodeOrDriverNeedsReadAndWrite) {
+  cCheckUnit open;
+  open.parse("DevicePolicy=auto\n");
+  EXPECT_TRUE(open.allowsDevice("/dev/zero"));  // no policy: every device
+
+  cCheckUnit unit;
+  unit.parse("DevicePolicy=closed\nDeviceAllow=/dev/null rw\nDeviceAllow=/dev/full r\n");
+  EXPECT_TRUE(unit.allowsDevice("/dev/null"));
+  EXPECT_FALSE(unit.allowsDevice("/dev/full"));  // read only
+  EXPECT_FALSE(unit.allowsDevice("/dev/zero"));
+  EXPECT_FALSE(unit.allowsDevice("/nonexistent"));
+
+  cCheckUnit driver;  // /dev/zero is a device of the "mem" driver (major 1)
+  driver.parse("DevicePolicy=closed\nDeviceAllow=char-mem rwm\n");
+  EXPECT_TRUE(driver.allowsDevice("/dev/zero"));
+  cCheckUnit glob;
+  glob.parse("DevicePolicy=strict\nDeviceAllow=char-me* rw\n");
+  EXPECT_TRUE(glob.allowsDevice("/dev/zero"));
+}
+
+TEST(CheckUnit, AddressesAndGroups) {
+  cCheckUnit unit;
+  unit.parse(
+      "IPAddressAllow=127.0.0.0/8 ::1/128\nIPAddressDeny=0.0.0.0/0 ::/0\n"
+      "SupplementaryGroups=dialout gpio\n");
+  EXPECT_TRUE(unit.allowsAddress(ip("127.0.0.1")));
+  EXPECT_FALSE(unit.allowsAddress(ip("192.0.2.10")));
+  EXPECT_TRUE(unit.hasGroup("gpio"));
+  EXPECT_FALSE(unit.hasGroup("tty"));
+
+  cCheckUnit added;
+  added.parse("IPAddressAllow=127.0.0.0/8\nIPAddressAllow=192.0.2.10/32\nIPAddressDeny=any\n");
+  EXPECT_TRUE(added.allowsAddress(ip("192.0.2.10")));
+  EXPECT_FALSE(added.allowsAddress(ip("192.0.2.11")));
+
+  cCheckUnit none;
+  none.parse("IPAddressAllow=\nIPAddressDeny=\n");
+  EXPECT_TRUE(none.allowsAddress(ip("198.51.100.1")));
+}
