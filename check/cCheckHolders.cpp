@@ -58,6 +58,18 @@ std::string commOf(const std::string& pidDir) {
   return name;
 }
 
+bool runsFerryd(const std::string& pidDir, const std::string& comm) {
+  if (comm == "ferryd") return true;
+  std::ifstream in(pidDir + "/cmdline");
+  std::string arg;
+  while (std::getline(in, arg, '\0')) {
+    if (arg.size() >= 6 && arg.compare(arg.size() - 6, 6, "ferryd") == 0 &&
+        (arg.size() == 6 || arg[arg.size() - 7] == '/'))
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::vector<cCheckHolders::cHolder> cCheckHolders::find(const std::string& devicePath) {
@@ -77,7 +89,9 @@ std::vector<cCheckHolders::cHolder> cCheckHolders::find(const std::string& devic
     bool holds = false;
     bool provides = false;
     scanFds(pidDir, device, pts, &holds, &provides);
-    if (holds && !provides) holders.push_back({static_cast<pid_t>(pid), commOf(pidDir)});
+    if (!holds || provides) continue;
+    std::string comm = commOf(pidDir);
+    holders.push_back({static_cast<pid_t>(pid), comm, runsFerryd(pidDir, comm)});
   }
   closedir(proc);
   return holders;

@@ -14,6 +14,8 @@ namespace cCheckHolders {
 struct cHolder {
   pid_t pid;
   std::string name;  // /proc/<pid>/comm
+  // The program is ferryd: its name, or an argument's (run under an emulator, qemu-arm ferryd).
+  bool ferryd;
 };
 
 std::vector<cHolder> find(const std::string& devicePath);

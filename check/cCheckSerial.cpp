@@ -48,7 +48,7 @@ void reportDaemon(cCheckContext& c, const cCheckHolders::cHolder& h) {
 bool checkHolders(cCheckContext& c, const std::string& path) {
   std::vector<cCheckHolders::cHolder> holders = cCheckHolders::find(path);
   for (const cCheckHolders::cHolder& h : holders) {
-    if (h.name == "ferryd") {
+    if (h.ferryd) {
       reportDaemon(c, h);
       return false;
     }

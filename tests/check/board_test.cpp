@@ -129,6 +129,48 @@ TEST(Check, ALineHeldByAnotherProgramIsNamedAndLeftAlone) {
   EXPECT_TRUE(b.module().commands().empty()) << "the module was queried";
 }
 
+// The check beside the bench's daemon, without the simulated GPIO device: the serial part only.
+std::string checkBeside(cBench& b) {
+  std::vector<std::string> command;
+#if defined(FERRYD_EMULATOR)
+  command = {FERRYD_EMULATOR, "-L", FERRYD_EMULATOR_ROOT};
+#endif
+  command.insert(command.end(), {FERRYD_BINARY, "--check", "--as-me", b.configPath()});
+  std::vector<char*> argv;
+  for (std::string& a : command) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  int out[2];
+  if (pipe(out) != 0) return "pipe failed";
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  std::string text;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(out[0], buf, sizeof buf)) > 0) text.append(buf, n);
+  close(out[0]);
+  waitpid(pid, nullptr, 0);
+  return text;
+}
+
+TEST(Check, ALineHeldByTheRunningDaemonIsLeftAlone) {
+  cBenchOptions o;
+  o.speed = 10;
+  cBench b(o);
+  ASSERT_TRUE(b.start());
+  ASSERT_TRUE(b.waitForLog("Opened OK"));
+  std::string out = checkBeside(b);
+  EXPECT_NE(std::string::npos, out.find("held by the running ferryd (pid " +
+                                        std::to_string(b.pid()) + "): the module is not touched"))
+      << out;
+  EXPECT_EQ(std::string::npos, out.find("module answers")) << out;
+  EXPECT_FALSE(b.module().waitForCommand("config", 500)) << "the module was queried";
+}
+
 TEST(Check, UsageErrorsExitWithTwo) {
   cBench b;
   ASSERT_TRUE(b.start({"--check", "--bogus"}));
