@@ -2,6 +2,10 @@
 #include <arpa/inet.h>
 
 #include "check/cCheckUnit.h"
+#include "link/cBTMsg.h"
+#include "modem/cSerialTrace.h"
+#include "north/cLocalMsg.h"
+#include "support/cConfigKeys.h"
 
 namespace {
 
@@ -51,4 +55,22 @@ TEST(CheckUnit, AddressesAndGroups) {
   cCheckUnit none;
   none.parse("IPAddressAllow=\nIPAddressDeny=\n");
   EXPECT_TRUE(none.allowsAddress(ip("198.51.100.1")));
+}
+
+// The key table the check and the start-up warning use holds the components' own defaults and
+// limits.
+TEST(CheckKeys, TheTableAgreesWithTheComponents) {
+  auto row = [](const char* key) { return *cConfigKeys::find(key); };
+  EXPECT_EQ(std::to_string(cBTMsg::kDefaultSegSize), row("ferryd.io.segsize").defaultValue);
+  EXPECT_EQ(cBTMsg::kMinSegSize, row("ferryd.io.segsize").min);
+  EXPECT_EQ(cBTMsg::kMaxSegSize, row("ferryd.io.segsize").max);
+  EXPECT_EQ(std::to_string(cBTMsg::kDefaultStatsInterval),
+            row("ferryd.stats.interval").defaultValue);
+  EXPECT_EQ(std::to_string(cSerialTrace::kDefaultLimit), row("ferryd.io.tracesize").defaultValue);
+  EXPECT_EQ(cSerialTrace::kMinLimit, row("ferryd.io.tracesize").min);
+  EXPECT_EQ(std::to_string(cLocalMsg::kDefaultPort), row("zam.broker.port").defaultValue);
+  EXPECT_STREQ(cLocalMsg::kDefaultHost, row("zam.broker.host").defaultValue);
+  EXPECT_TRUE(cConfigKeys::known("log4cpp.rootCategory"));
+  EXPECT_EQ("ferryd.io.tty", cConfigKeys::suggest("ferryd.io.tyy"));
+  EXPECT_EQ("", cConfigKeys::suggest("zam.broker.retry"));
 }
