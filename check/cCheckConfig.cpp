@@ -35,7 +35,8 @@ void checkFile(cCheckContext& c) {
 
 void checkKey(cCheckContext& c, const cConfigKey& key) {
   std::string value = c.value(key.name);
-  std::string line = std::string(key.name) + " = " + value + " (" + where(c, key.name) + ")";
+  std::string shown = value.empty() ? "\"\"" : value;
+  std::string line = std::string(key.name) + " = " + shown + " (" + where(c, key.name) + ")";
   int n = 0;
   if (key.kind == cConfigKey::kText ||
       (cProperties::parseInt(value.c_str(), &n) && n >= key.min && n <= key.max)) {

@@ -129,6 +129,8 @@ TEST(Check, ALineHeldByAnotherProgramIsNamedAndLeftAlone) {
   EXPECT_TRUE(b.module().commands().empty()) << "the module was queried";
 }
 
+namespace {
+
 // The check beside the bench's daemon, without the simulated GPIO device: the serial part only.
 std::string checkBeside(cBench& b) {
   std::vector<std::string> command;
@@ -156,6 +158,8 @@ std::string checkBeside(cBench& b) {
   waitpid(pid, nullptr, 0);
   return text;
 }
+
+}  // namespace
 
 TEST(Check, ALineHeldByTheRunningDaemonIsLeftAlone) {
   cBenchOptions o;
