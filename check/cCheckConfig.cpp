@@ -1,7 +1,8 @@
 #include "check/cCheckConfig.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "check/cCheckContext.h"
@@ -23,7 +24,7 @@ void checkFile(cCheckContext& c) {
   const std::string& problem = c.props->loadProblem();
   if (problem.empty()) {
     c.report->ok(kPart, path + ": read, " + std::to_string(c.props->values().size()) + " keys");
-  } else if (problem.find(strerror(ENOENT)) != std::string::npos) {
+  } else if (struct stat st; stat(path.c_str(), &st) != 0 && errno == ENOENT) {
     c.report->add(kPart, cCheckReport::kWarn, path + ": " + problem + "; every key at its default",
                   "write the file (the package installs one at /etc/qmx/ferryd.conf), or name "
                   "the right one");

@@ -18,7 +18,8 @@ long long nowMs() {
   return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
 }
 
-bool writeAll(int fd, const char* data, size_t len) {
+// 0 when all was written within a second, else the write's errno (ETIMEDOUT: no room came).
+int writeAll(int fd, const char* data, size_t len) {
   size_t done = 0;
   long long deadline = nowMs() + 1000;
   while (done < len && nowMs() < deadline) {
@@ -26,13 +27,13 @@ bool writeAll(int fd, const char* data, size_t len) {
     if (n > 0) {
       done += static_cast<size_t>(n);
     } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-      return false;
+      return errno;
     } else if (n < 0 && errno == EAGAIN) {
       pollfd p{fd, POLLOUT, 0};
       poll(&p, 1, 100);
     }
   }
-  return done == len;
+  return done == len ? 0 : ETIMEDOUT;
 }
 
 }  // namespace
@@ -40,10 +41,8 @@ bool writeAll(int fd, const char* data, size_t len) {
 bool cCheckModule::query(int fd, int timeoutMs) {
   cBTModem modem(cBTModem::cNoDevice{}, this);
   const char* text = mCmd.getCmdText();
-  if (!writeAll(fd, text, strlen(text))) {
-    mWriteFailed = true;
-    return false;
-  }
+  mWriteError = writeAll(fd, text, strlen(text));
+  if (mWriteError != 0) return false;
   long long deadline = nowMs() + timeoutMs;
   unsigned char buf[cBTModem::kReadSize];
   while (!mDone) {

@@ -18,7 +18,8 @@ class cCheckModule : public cBTModemListener {
   const std::string& firstLine() const { return mFirstLine; }
   // Frames or "-BypassMode-" came back: the module is in bypass mode.
   bool inBypass() const { return mBypass; }
-  bool writeFailed() const { return mWriteFailed; }
+  // The query could not be written: errno of the write (0: it was written).
+  int writeError() const { return mWriteError; }
 
   void onLine(const char* line, int len, const char* keyword) override;
   void onModeChange(ModeChange change) override;
@@ -29,7 +30,7 @@ class cCheckModule : public cBTModemListener {
   cBTCmdGetConfig mCmd;
   bool mDone = false;
   bool mBypass = false;
-  bool mWriteFailed = false;
+  int mWriteError = 0;
   int mLines = 0;
   std::string mFirstLine;
 };

@@ -92,8 +92,10 @@ std::string groupList(const cCheckUser& user) {
 
 void chooseUser(cCheckContext& c, const cOptions& o, const cCheckUnit* unit) {
   c.asService = !o.asMe;
+  bool installed = unit != nullptr && unit->get("LoadState") == "loaded";
   std::string name = o.user;
-  if (name.empty() && unit != nullptr) name = unit->get("User");
+  if (name.empty() && installed) name = unit->get("User");
+  if (name.empty() && installed) name = "root";  // a unit without User= runs as root
   if (name.empty()) name = "ferryd";
   if (o.asMe) {
     c.user.fromCaller();

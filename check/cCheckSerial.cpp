@@ -92,8 +92,8 @@ void reportAnswer(cCheckContext& c, const cCheckModule& m) {
 void reportSilence(cCheckContext& c, const cCheckModule& m) {
   std::string seconds = std::to_string(cCheckSerial::kAnswerMs / 1000);
   std::string found;
-  if (m.writeFailed()) {
-    found = "the query could not be written (" + std::string(strerror(errno)) + ")";
+  if (m.writeError() != 0) {
+    found = "the query could not be written (" + std::string(strerror(m.writeError())) + ")";
   } else if (m.inBypass()) {
     found = "the module answers in bypass mode (frames, not lines)";
   } else if (m.lines() > 0) {
