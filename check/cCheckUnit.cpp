@@ -65,6 +65,15 @@ bool entryAdmits(const std::string& entry, const struct stat& dev) {
   return stat(entry.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == dev.st_rdev;
 }
 
+// What systemd allows besides the list unless the policy is "strict": the standard pseudo
+// devices, the controlling terminal and the pseudo-terminals (majors 136 to 143).
+bool standardDevice(const struct stat& dev) {
+  unsigned ma = major(dev.st_rdev), mi = minor(dev.st_rdev);
+  if (ma == 1) return mi == 3 || mi == 5 || mi == 7 || mi == 8 || mi == 9;  // null ... urandom
+  if (ma == 5) return mi == 0 || mi == 2;                                   // tty, ptmx
+  return ma >= 136 && ma <= 143;
+}
+
 // "127.0.0.0/8", "192.0.2.10", "::1/128" (not IPv4: never matches).
 bool prefixAdmits(const std::string& prefix, in_addr addr) {
   size_t slash = prefix.find('/');
@@ -122,6 +131,7 @@ bool cCheckUnit::allowsDevice(const std::string& path) const {
   if ((policy.empty() || policy == "auto") && list.empty()) return true;
   struct stat dev;
   if (stat(path.c_str(), &dev) != 0 || !S_ISCHR(dev.st_mode)) return false;
+  if (policy != "strict" && standardDevice(dev)) return true;
   for (size_t i = 0; i < list.size(); ++i) {
     const std::string& entry = list[i];
     std::string perms = "rwm";  // an entry without letters allows everything

@@ -23,7 +23,8 @@ class cCheckUnit {
   // The value of a property; repeated lines are joined with a blank.
   std::string get(const std::string& key) const;
   // The DeviceAllow= list admits the device node (matched by device number, or by the driver
-  // name of a "char-" entry) for reading and writing; true when the unit sets no device policy.
+  // name of a "char-" entry) for reading and writing, or systemd allows it anyway (no policy
+  // and no list; a standard pseudo device or a pseudo-terminal, unless DevicePolicy=strict).
   bool allowsDevice(const std::string& path) const;
   // IPAddressAllow= admits the IPv4 address, or IPAddressDeny= is empty.
   bool allowsAddress(in_addr addr) const;

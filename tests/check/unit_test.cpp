@@ -22,15 +22,19 @@ TEST(CheckUnit, DeviceAllowByNodeOrDriverNeedsReadAndWrite) {
   open.parse("DevicePolicy=auto\n");
   EXPECT_TRUE(open.allowsDevice("/dev/zero"));  // no policy: every device
 
+  cCheckUnit closed;  // the standard pseudo devices need no entry
+  closed.parse("DevicePolicy=closed\nDeviceAllow=/dev/ttyS5 rw\n");
+  EXPECT_TRUE(closed.allowsDevice("/dev/zero"));
+
   cCheckUnit unit;
-  unit.parse("DevicePolicy=closed\nDeviceAllow=/dev/null rw\nDeviceAllow=/dev/full r\n");
+  unit.parse("DevicePolicy=strict\nDeviceAllow=/dev/null rw\nDeviceAllow=/dev/full r\n");
   EXPECT_TRUE(unit.allowsDevice("/dev/null"));
   EXPECT_FALSE(unit.allowsDevice("/dev/full"));  // read only
   EXPECT_FALSE(unit.allowsDevice("/dev/zero"));
   EXPECT_FALSE(unit.allowsDevice("/nonexistent"));
 
   cCheckUnit driver;  // /dev/zero is a device of the "mem" driver (major 1)
-  driver.parse("DevicePolicy=closed\nDeviceAllow=char-mem rwm\n");
+  driver.parse("DevicePolicy=strict\nDeviceAllow=char-mem rwm\n");
   EXPECT_TRUE(driver.allowsDevice("/dev/zero"));
   cCheckUnit glob;
   glob.parse("DevicePolicy=strict\nDeviceAllow=char-me* rw\n");
