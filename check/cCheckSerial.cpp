@@ -61,7 +61,9 @@ bool checkHolders(cCheckContext& c, const std::string& path) {
                   "ID_MM_DEVICE_IGNORE=1 on the port");
   }
   if (!holders.empty()) return false;
-  c.report->ok(kPart, "no other program holds " + path);
+  // Another user's descriptors are hidden from all but root.
+  c.report->ok(kPart, "no other program holds " + path +
+                          (geteuid() == 0 ? "" : " (of those this user may see: run as root)"));
   return true;
 }
 
