@@ -257,6 +257,19 @@ bool cBench::running() {
   return false;
 }
 
+int cBench::waitExit(int timeoutMs) {
+  if (mPid <= 0) return -1;
+  double end = benchNow() + timeoutMs / 1000.0;
+  int status = 0;
+  while (waitpid(mPid, &status, WNOHANG) == 0) {
+    if (benchNow() > end) return -1;
+    usleep(20000);
+  }
+  mPid = -1;
+  joinCopier();
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 double cBench::now() {
   return benchNow();
 }

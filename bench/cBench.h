@@ -72,6 +72,9 @@ class cBench {
   void stop();
   // True while the launched daemon has not ended (it never ends by itself).
   bool running();
+  // Waits up to timeoutMs for a launched program that ends by itself (ferryd --check): its exit
+  // status, or -1 when it has not ended in time or did not exit normally.
+  int waitExit(int timeoutMs);
   pid_t pid() const { return mPid; }
 
   cSimGpio& gpio() { return *mGpio; }

@@ -1,3 +1,4 @@
+#include "check/cCheckRun.h"
 #include "io/cIO.h"
 #include "link/cBTMsg.h"
 #include "main/cService.h"
@@ -7,11 +8,13 @@
 #include "support/cYlog.h"
 
 int main(int argc, char** argv) {
+  if (cCheckRun::wanted(argc, argv)) return cCheckRun::main(argc, argv);
   const char* path = argc > 1 ? argv[1] : cProperties::kDefaultPath;
   cYlog::init(path);
   cService service;  // before any thread starts: see its SIGUSR1 handling
   cProperties props;
   props.load(path);  // a missing file leaves every key at its default
+  props.warnUnknownKeys();
   cIO::create(&props);
   cLocalMsg::create(&props);
   cBTMsg::create(&props);

@@ -63,6 +63,16 @@ void cLocalMsg::northThread() {
   if (connectBroker()) readLoop();
 }
 
+// A port outside 1..65535 would be cut to 16 bits, a port nobody meant: reported, the default
+// used.
+int cLocalMsg::readPort() const {
+  int port = mProps->getInt(kPortKey, kDefaultPort);
+  if (port >= 1 && port <= 65535) return port;
+  warn("%s: %s = %d is outside 1..65535, using the default %d", mProps->path().c_str(), kPortKey,
+       port, kDefaultPort);
+  return kDefaultPort;
+}
+
 bool cLocalMsg::connectBroker() {
   const char* host = mProps->getString(kHostKey, kDefaultHost);
   hostent* he = gethostbyname2(host, AF_INET);  // only this thread resolves
@@ -75,14 +85,13 @@ bool cLocalMsg::connectBroker() {
   addr.sin_family = static_cast<sa_family_t>(he->h_addrtype);
   size_t len = std::min(static_cast<size_t>(he->h_length), sizeof addr.sin_addr);
   memcpy(&addr.sin_addr, he->h_addr_list[0], len);
-  addr.sin_port = htons(static_cast<uint16_t>(mProps->getInt(kPortKey, kDefaultPort)));
+  int port = readPort();
+  addr.sin_port = htons(static_cast<uint16_t>(port));
   if (connect(mSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
-    fatal("Could not connect to %s:%d", mProps->getString(kHostKey, kDefaultHost),
-          mProps->getInt(kPortKey, kDefaultPort));
+    fatal("Could not connect to %s:%d", host, port);
     return false;
   }
-  debug("North link connected to %s:%d", mProps->getString(kHostKey, kDefaultHost),
-        mProps->getInt(kPortKey, kDefaultPort));
+  debug("North link connected to %s:%d", host, port);
   mConnected.store(true, std::memory_order_release);
   return true;
 }

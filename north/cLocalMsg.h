@@ -36,6 +36,7 @@ class cLocalMsg : public cYlog {
   static void* northThreadEntry(void* self);
   void northThread();
   bool connectBroker();
+  int readPort() const;
   void readLoop();
   void readOnce(unsigned char* buffer, size_t size, int* failures);
   // One datagram into buffer; returns its whole length, more than size when only its first size

@@ -410,6 +410,60 @@ else
 fi
 part "check 4 (device allow-list)"
 
+# --- 4b. The check mode: the drop-in it prints is the one needed ------------------------------
+# The same device as /dev/ttyS9, off the unit's list, and a /dev/pvxio0 of group "gpio" (mode
+# 0660), which the unit's user is not in: ferryd --check names the DeviceAllow= and
+# SupplementaryGroups= lines (from systemd's effective settings and the unit's user); that
+# drop-in, written exactly as printed, passes the service part and the GPIO device's access, and
+# the daemon opens both. The GPIO node has /dev/null's numbers, which every device policy but
+# "strict" allows: a node of the same device as /dev/ttyS9 would put /dev/ttyS9 on the list (the
+# list holds device numbers). The rest of the check fails here (no terminal, no pins): only the
+# service part, the GPIO device's access and the serial line's holder are looked at.
+in_ct sh -c 'getent group gpio >/dev/null || groupadd --system gpio'
+# shellcheck disable=SC2086
+in_ct sh -c "mknod -m 0666 /dev/ttyS9 c $node && mknod -m 0660 /dev/pvxio0 c 1 3 && chgrp gpio /dev/pvxio0"
+restart_with 'ferryd.io.tty = /dev/ttyS9' 'log4cpp.category.cBTModem = DEBUG'
+wait_journal 'GPIO device /dev/pvxio0 could not be opened: Permission denied' >/dev/null ||
+  fail "the daemon opened /dev/pvxio0 of group gpio without the group"
+before=$(in_ct /usr/sbin/ferryd --check || true)
+grep -q "FAIL service /dev/ttyS9 (ferryd.io.tty) is not allowed by the unit's DeviceAllow=" <<<"$before" ||
+  fail "ferryd --check did not name /dev/ttyS9 as off the unit's list:"$'\n'"$before"
+grep -q "FAIL gpio    /dev/pvxio0 (ferryd.io.pvxio): owner root, group gpio, mode 0660; ferryd cannot open it" <<<"$before" ||
+  fail "ferryd --check did not find /dev/pvxio0 closed to the unit's user:"$'\n'"$before"
+dropin=$(sed -e 's/^ *//' -e 's/^-> //' <<<"$before" | sed -n '/^\[Service\]$/,/^then: /p' | grep -v '^then: ' || true)
+[ "$dropin" = $'[Service]\nSupplementaryGroups=gpio\nDeviceAllow=/dev/ttyS9 rw' ] ||
+  fail "ferryd --check printed another drop-in:"$'\n'"$dropin"$'\n'"$before"
+in_ct mkdir -p /etc/systemd/system/ferryd.service.d
+in_ct sh -c 'cat >/etc/systemd/system/ferryd.service.d/check.conf' <<<"$dropin"
+in_ct systemctl daemon-reload
+from=$(in_ct date '+%Y-%m-%d %H:%M:%S')
+in_ct systemctl restart ferryd
+opened=$(wait_journal '/dev/ttyS9 Opened OK' || true)  # a second after the GPIO device's open
+gpio=$(in_ct journalctl -u ferryd -o cat --no-pager --since "$from" | grep -m1 'GPIO device /dev/pvxio0 could not be opened' || true)
+after=$(in_ct /usr/sbin/ferryd --check || true)
+in_ct rm -f /etc/systemd/system/ferryd.service.d/check.conf
+in_ct systemctl daemon-reload
+in_ct cp /root/boot/ferryd.conf.orig "$conf"
+in_ct rm -f /dev/ttyS9 /dev/pvxio0
+in_ct systemctl restart ferryd
+[ -n "$opened" ] || fail "with the printed drop-in the daemon did not open /dev/ttyS9"
+[ -z "$gpio" ] || fail "with the printed drop-in the daemon still could not open /dev/pvxio0: $gpio"
+grep -q "ok   gpio    /dev/pvxio0 (ferryd.io.pvxio): owner root, group gpio, mode 0660; ferryd can open it" <<<"$after" ||
+  fail "with the printed drop-in the check still finds /dev/pvxio0 closed:"$'\n'"$after"
+grep -q "ok   service /dev/ttyS9 (ferryd.io.tty) is allowed by the unit's DeviceAllow=" <<<"$after" ||
+  fail "with the printed drop-in the check still refuses /dev/ttyS9:"$'\n'"$after"
+! grep -q '^FAIL service' <<<"$after" || fail "the service part still fails:"$'\n'"$after"
+held=$(grep -m1 "ferryd's status: " <<<"$after" | sed 's/^ok *serial *//' || true)
+show_check() {  # check output: its service part, the GPIO device's access, the line's holder
+  awk '/^[^ ]/ { keep = ($2 == "service" || /held by|status:|pvxio0.*open it/) } keep { print "    " $0 }' <<<"$1"
+}
+echo "    ferryd --check (service part), before the drop-in:"
+show_check "$before"
+echo "    after it:"
+show_check "$after"
+pass "check mode: /dev/ttyS9 and a /dev/pvxio0 of group gpio get '$(tail -n+2 <<<"$dropin" | paste -sd' ')' printed; written as a drop-in, the service part and the device access pass and the daemon opens both; ${held:-no status line}"
+part "check 4b (ferryd --check and its drop-in)"
+
 # --- 5. Restart after a crash, a quick stop, the watchdog --------------------------------------
 wait_new_main() {  # old pid, seconds: a new main process, active
   local p

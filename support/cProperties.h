@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "support/cYlog.h"
 
@@ -29,7 +30,27 @@ class cProperties : public cYlog {
 
   const std::string& path() const { return mPath; }
 
+  // Warns once for every key of the file that the daemon does not read (log4cpp's own keys
+  // apart), with the known key it most likely meant.
+  void warnUnknownKeys() const;
+
+  // What load() found, for the check mode: the keys of the file with their values and line
+  // numbers (of the line that won), the line numbers of the first kMalformedReported malformed
+  // lines and their count, and why the file could not be read (empty when it was).
+  const std::map<std::string, std::string>& values() const { return mValues; }
+  int lineOf(const std::string& key) const;
+  const std::vector<int>& malformedLines() const { return mMalformed; }
+  int malformedCount() const { return mMalformedCount; }
+  const std::string& loadProblem() const { return mProblem; }
+
+  // The rule of getInt: true when text is a whole decimal int, stored in *value.
+  static bool parseInt(const char* text, int* value);
+
  private:
   std::map<std::string, std::string> mValues;
+  std::map<std::string, int> mLines;
+  std::vector<int> mMalformed;
+  int mMalformedCount = 0;
+  std::string mProblem;
   std::string mPath;
 };

@@ -38,7 +38,7 @@ const cConfigFault kConfigFaults[] = {
     {"VeryLongLines", "no.such.key = " + std::string(1 << 20, 'v') + "\n",
      std::string(256 << 10, 'w') + "\n", "malformed line", 3},
     {"KeyRepeatedThousandsOfTimes", repeated("ferryd.io.segsize = 100\n", 20000),
-     repeated("zam.broker.retry = 1\n", 20000), "Configuration read from", 0},
+     repeated("zam.broker.retry = 1\n", 20000), "unknown key zam.broker.retry", 1},
 };
 
 void PrintTo(const cConfigFault& f, std::ostream* os) {

@@ -130,3 +130,14 @@ TEST_F(NorthLinkTest, EmptyDatagramsAreDroppedAndReadingGoesOnAtOnce) {
 }
 
 }  // namespace
+
+// A port beyond 16 bits is not cut to one nobody meant: it is reported and the default used.
+TEST(NorthPort, APortOutOfRangeIsReportedAndTheDefaultUsed) {
+  cBenchOptions o;
+  o.speed = 20;
+  o.keys = {{"zam.broker.port", "70000"}};  // 70000 cut to 16 bits is 4464
+  cBench b(o);
+  ASSERT_TRUE(b.start());
+  EXPECT_TRUE(b.waitForLog("zam.broker.port = 70000 is outside 1..65535, using the default 60010"));
+  EXPECT_TRUE(b.waitForLog("North link connected to 127.0.0.1:60010")) << b.daemonOutput();
+}

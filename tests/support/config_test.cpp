@@ -185,3 +185,28 @@ TEST(ArgParser, NullGivesNoTokens) {
 }
 
 }  // namespace
+
+// Each unknown key once, with the key most likely meant; log4cpp's own keys are known; a file
+// full of them (a binary file) gets a few lines and a count.
+TEST(Config, UnknownKeysAreWarnedOnceWithTheKeyMeant) {
+  TempFile file(
+      "ferryd.io.tyy = /dev/ttyS1\nferryd.io.tyy = /dev/ttyS2\nlog4cpp.rootCategory = INFO\n"
+      "ferryd.io.tty = /dev/ttyS1\nzzz = 1\n");
+  cLogCapture log;
+  cProperties props;
+  props.load(file.path());
+  props.warnUnknownKeys();
+  EXPECT_EQ(1, log.count(":2: unknown key ferryd.io.tyy ignored; did you mean ferryd.io.tty?"));
+  EXPECT_EQ(1, log.count("unknown key zzz ignored"));
+  EXPECT_EQ(2, warnings(log));
+
+  std::string many;
+  for (int i = 0; i < 9; ++i) many += "key" + std::to_string(i) + " = 1\n";
+  TempFile manyFile(many);
+  cLogCapture manyLog;
+  cProperties manyProps;
+  manyProps.load(manyFile.path());
+  manyProps.warnUnknownKeys();
+  EXPECT_EQ(cProperties::kMalformedReported + 1, warnings(manyLog));
+  EXPECT_EQ(1, manyLog.count("4 further unknown keys ignored (9 in all)"));
+}
