@@ -210,7 +210,8 @@ part "booted (system $state)"
 # --- 1. Install, with the module already there, as on a board --------------------------------
 nsenter -t "$pid1" -a /root/boot/ferryd-boot-peer /dev/ttyS5 >"$work/peer-$arch.log" 2>&1 &
 peer_pid=$!
-for _ in $(seq 1 100); do grep -q "serving" "$work/peer-$arch.log" && break; sleep 0.1; done
+# Up to 30 s: on a loaded machine entering the freshly booted container alone has taken over 10.
+for _ in $(seq 1 300); do grep -q "serving" "$work/peer-$arch.log" && break; sleep 0.1; done
 grep -q "serving" "$work/peer-$arch.log" || { cat "$work/peer-$arch.log" >&2; fail "the module stand-in did not start"; }
 apt_get in_ct -- install -y -q "/root/boot/$(basename "$deb")" \
   </dev/null >"$work/install-$arch.log" 2>&1 || { cat "$work/install-$arch.log" >&2; fail "apt-get install"; }
