@@ -184,7 +184,7 @@ FERRY_API int ferry_port_send(ferry_port* p, const void* data, size_t length, in
                               int timeout_ms);
 /* Writes queued output; 0 when all is written. */
 FERRY_API int ferry_port_flush(ferry_port* p, int timeout_ms);
-/* Receives the next message: returns its id with *data/*length set (valid until the next call
+/* Receives the next message: returns its id with *data and *length set (valid until the next call
  * on the port). Drops are counted in the codec and skipped. -ETIMEDOUT when none came in
  * timeout_ms (< 0: wait for ever), -EPIPE at end of stream. */
 FERRY_API int ferry_port_recv(ferry_port* p, const uint8_t** data, size_t* length, int timeout_ms);
