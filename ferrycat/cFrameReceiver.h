@@ -8,6 +8,7 @@
 #include "support/YMsg.h"
 #include "support/cHDLC.h"
 #include "support/cReassembler.h"
+#include "support/cYlog.h"
 
 // The daemon's serial byte stream back into messages, by the daemon's own unframing (cHDLC, every
 // FCS checked) and reassembly (cReassembler). Drops are counted by reason in cStats under the
