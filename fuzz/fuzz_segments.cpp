@@ -11,6 +11,7 @@
 #include "fuzz/cFuzzInput.h"
 #include "support/YMsg.h"
 #include "support/cReassembler.h"
+#include "support/cYlog.h"
 #include "support/cStats.h"
 
 namespace {

@@ -22,6 +22,7 @@ cCodec::cCodec(int kind, int segmentSize)
       mOutStart(0),
       mReassembler(*this, "peer"),
       mUnitLength(0),
+      mReportSegments(false),
       mEventCount(0),
       mEventNext(0),
       mCounters{},
