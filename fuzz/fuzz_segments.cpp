@@ -11,8 +11,8 @@
 #include "fuzz/cFuzzInput.h"
 #include "support/YMsg.h"
 #include "support/cReassembler.h"
-#include "support/cYlog.h"
 #include "support/cStats.h"
+#include "support/cYlog.h"
 
 namespace {
 
