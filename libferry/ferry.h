@@ -182,7 +182,8 @@ FERRY_API int ferry_codec_counters(const ferry_codec* c, struct ferry_counters* 
 
 typedef struct ferry_port ferry_port;
 
-/* A port with its own codec; no descriptor yet. */
+/* A port with its own codec; no descriptor yet. Besides the codec's memory it holds one read
+ * buffer: 4 KiB for the serial kind, 64 KiB for the datagram kind. */
 FERRY_API int ferry_port_new(int kind, int segment_size, ferry_port** out);
 /* Opens a tty (serial kind only): exclusively (TIOCEXCL), raw 8N1 without flow control at baud
  * (9600 .. 4000000), queues flushed. The port closes it. */

@@ -87,6 +87,7 @@ TEST(Codec, OutputIsBounded) {
   EXPECT_EQ(-EAGAIN, ferry_codec_send(tx, m.data(), m.size(), FERRY_ID_AUTO));
   EXPECT_EQ(pending, ferry_codec_pending(tx));
   EXPECT_NE(nullptr, strstr(ferry_codec_error(tx), "not yet taken"));
+  EXPECT_EQ(-EINVAL, ferry_codec_send(tx, m.data(), m.size(), 200));  // named first
 
   std::vector<uint8_t> line;
   const uint8_t* data;
