@@ -1,10 +1,11 @@
 #include "support/cReassembler.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <new>
 
-cReassembler::cReassembler(const cYlog& log, const char* direction)
+cReassembler::cReassembler(const cLogSink& log, const char* direction)
     : mLog(log),
       mDirection(direction ? direction : ""),
       mCounted(-1),
@@ -14,7 +15,7 @@ cReassembler::cReassembler(const cYlog& log, const char* direction)
       mReport(nullptr),
       mReportContext(nullptr) {}
 
-cReassembler::cReassembler(const cYlog& log, const char* direction, cStats::Dir counted)
+cReassembler::cReassembler(const cLogSink& log, const char* direction, cStats::Dir counted)
     : cReassembler(log, direction) {
   mCounted = counted;
 }
@@ -23,15 +24,31 @@ cReassembler::~cReassembler() {
   delete mPendingMsg;
 }
 
+void cReassembler::reset() {
+  delete mPendingMsg;
+  mPendingMsg = nullptr;
+  mNextIndex = 0;
+}
+
 void cReassembler::count(cStats::Counter counter) const {
   if (mCounted >= 0) cStats::add(static_cast<cStats::Dir>(mCounted), counter);
   if (mReport != nullptr) mReport(mReportContext, counter);
 }
 
+// Lines are formatted on the stack: a warning never needs memory.
+void cReassembler::warn(const char* fmt, ...) const {
+  char line[256];
+  va_list args;
+  va_start(args, fmt);
+  vsnprintf(line, sizeof line, fmt, args);
+  va_end(args);
+  mLog.warnLine(line);
+}
+
 void cReassembler::dropPending(const char* why) {
   if (mLimit.pass())
-    mLog.warn("From %s: partial message %d dropped after %d segments: %s%s", mDirection,
-              mPendingMsg->getMsgId(), mNextIndex, why, mLimit.held());
+    warn("From %s: partial message %d dropped after %d segments: %s%s", mDirection,
+         mPendingMsg->getMsgId(), mNextIndex, why, mLimit.held());
   delete mPendingMsg;
   mPendingMsg = nullptr;
   mNextIndex = 0;
@@ -40,8 +57,8 @@ void cReassembler::dropPending(const char* why) {
 void cReassembler::dropInvalid(int length, const char* why) {
   count(cStats::kInvalidUnits);
   if (mLimit.pass())
-    mLog.warn("From %s: invalid segment of %d bytes dropped%s%s", mDirection, length, why,
-              mLimit.held());
+    warn("From %s: invalid segment of %d bytes dropped%s%s", mDirection, length, why,
+         mLimit.held());
 }
 
 // Running out of memory drops the unit (and a partial message it was being added to); the
@@ -60,7 +77,10 @@ YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
     delete mPendingMsg;
     mPendingMsg = nullptr;
     mNextIndex = 0;
-    mLog.error("From %s: out of memory, unit of %d bytes dropped", mDirection, length);
+    char line[128];
+    snprintf(line, sizeof line, "From %s: out of memory, unit of %d bytes dropped", mDirection,
+             length);
+    mLog.errorLine(line);
     return nullptr;
   }
 }
@@ -83,13 +103,13 @@ YMsg* cReassembler::take(const YMsg::cHeader& h, const unsigned char* data, unsi
   if (mPendingMsg == nullptr) {
     count(cStats::kLostStarts);
     if (mLimit.pass())
-      mLog.warn("From %s: segment %d of message %d dropped: the start of its message was lost%s",
-                mDirection, h.index, h.id, mLimit.held());
+      warn("From %s: segment %d of message %d dropped: the start of its message was lost%s",
+           mDirection, h.index, h.id, mLimit.held());
   } else if (h.id != mPendingMsg->getMsgId()) {
     count(cStats::kLostStarts);
     if (mLimit.pass())
-      mLog.warn("From %s: segment %d of message %d dropped: message %d is being collected%s",
-                mDirection, h.index, h.id, mPendingMsg->getMsgId(), mLimit.held());
+      warn("From %s: segment %d of message %d dropped: message %d is being collected%s", mDirection,
+           h.index, h.id, mPendingMsg->getMsgId(), mLimit.held());
   } else if (h.index != mNextIndex) {
     count(cStats::kOutOfOrder);
     char why[64];

@@ -2,18 +2,18 @@
 
 #include "support/YMsg.h"
 #include "support/cLogLimit.h"
+#include "support/cLogSink.h"
 #include "support/cStats.h"
-#include "support/cYlog.h"
 
 // Puts messages back together from segments, one partial message at a time. Serves both
 // directions (broker to module, module to broker); each direction owns one instance and uses it
-// from one thread only. Log lines go to the owner's logger and name the direction: "broker to
+// from one thread only. Log lines go to the owner's log sink and name the direction: "broker to
 // module" gives warnings such as "From broker to module: invalid segment of 3 bytes dropped".
 // Every drop is counted in cStats under the direction given (none without one).
 class cReassembler {
  public:
-  cReassembler(const cYlog& log, const char* direction);
-  cReassembler(const cYlog& log, const char* direction, cStats::Dir counted);
+  cReassembler(const cLogSink& log, const char* direction);
+  cReassembler(const cLogSink& log, const char* direction, cStats::Dir counted);
   ~cReassembler();
   cReassembler(const cReassembler&) = delete;
   cReassembler& operator=(const cReassembler&) = delete;
@@ -29,6 +29,8 @@ class cReassembler {
   void dropInvalid(int length, const char* why);
 
   bool hasPending() const { return mPendingMsg != nullptr; }
+  // Forgets the partial message without a drop (its line went away).
+  void reset();
 
   // Also reports every drop, as it happens, to report(context, reason) with the counter that
   // counts it (kInvalidUnits, kStalePartials, kLostStarts, kOutOfOrder, kOversize, kOutOfMemory).
@@ -44,8 +46,9 @@ class cReassembler {
   YMsg* take(const YMsg::cHeader& h, const unsigned char* data, unsigned short length);
   void dropPending(const char* why);
   void count(cStats::Counter counter) const;
+  void warn(const char* fmt, ...) const __attribute__((format(printf, 2, 3)));
 
-  const cYlog& mLog;
+  const cLogSink& mLog;
   const char* mDirection;
   int mCounted;  // a cStats::Dir, or -1
   YMsg* mPendingMsg;

@@ -2,13 +2,15 @@
 
 #include <cstdarg>
 
+#include "support/cLogSink.h"
+
 namespace log4cpp {
 class Category;
 }
 
 // Logging base class of every component. Each object carries one log4cpp category; the log
 // methods take printf-style formats and format nothing when their level is disabled.
-class cYlog {
+class cYlog : public cLogSink {
  public:
   // Configures log4cpp from the daemon's configuration file (its "log4cpp.*" keys). A missing
   // file, or one without log4cpp keys, gives root at INFO to stderr. Never throws.
@@ -24,6 +26,9 @@ class cYlog {
   void fatal(const char* fmt, ...) const __attribute__((format(printf, 2, 3)));
 
   bool isDebugEnabled() const;
+
+  void warnLine(const char* line) const override { warn("%s", line); }
+  void errorLine(const char* line) const override { error("%s", line); }
 
  private:
   void logv(int priority, const char* fmt, va_list args) const;

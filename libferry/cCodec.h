@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "libferry/ferry.h"
+#include "support/YMsg.h"
+#include "support/cHDLC.h"
+#include "support/cLogSink.h"
+#include "support/cReassembler.h"
+
+// The codec behind ferry_codec: the daemon's YMsg cuts messages, its cHDLC frames and unframes
+// the serial line, its cReassembler puts messages back together. Failing calls return a negative
+// errno value and leave their message in error(). Throws only std::bad_alloc (the C layer turns
+// it into -ENOMEM).
+class cCodec : private cLogSink {
+ public:
+  static int create(int kind, int segmentSize, std::unique_ptr<cCodec>* out);
+
+  int kind() const { return mKind; }
+  int segmentSize() const { return mSegmentSize; }
+  const char* error() const { return mError; }
+  // Sets error() from a printf format; returns code.
+  int fail(int code, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+
+  int send(const void* data, size_t length, int id);
+  int output(const uint8_t** data, size_t* length) const;
+  int consume(size_t n);
+  size_t pending() const { return mOut.size() - mOutStart; }
+  int encode(const void* data, size_t length, int id, void* out, size_t capacity, size_t* written);
+  size_t encodedSize(size_t length) const;
+
+  int feed(const uint8_t* data, size_t length, size_t* consumed);
+  int next(ferry_event* event);
+  int decode(const uint8_t* data, size_t length, size_t* consumed, uint8_t* out, size_t capacity,
+             uint8_t* events, size_t maxEvents, size_t eventSize);
+  void resetInput();
+  void reportSegments(bool on) { mReportSegments = on; }
+  void counters(ferry_counters* out) const { *out = mCounters; }
+
+ private:
+  cCodec(int kind, int segmentSize);
+  // The id to use, or a negative code; advances the automatic counter.
+  int takeId(int id, size_t length);
+  // Writes the message's bytes to out, which holds encodedSize(length); returns their number.
+  size_t encodeTo(int id, const void* data, size_t length, uint8_t* out);
+
+  void onUnit(const unsigned char* unit, int length);
+  void onDrop(int reason, int length);
+  static void onFrame(void* self, const unsigned char* payload, int length);
+  static void onFrameDrop(void* self, cHDLC::DropReason reason, int length);
+  static void onReassemblyDrop(void* self, cStats::Counter counter);
+  void warnLine(const char*) const override {}
+  void errorLine(const char*) const override {}
+
+  struct cEvent {
+    int type;
+    int id;
+    int reason;
+    size_t length;
+    std::unique_ptr<YMsg> msg;
+  };
+  static void fill(const cEvent& e, const uint8_t* data, ferry_event* out);
+  // One piece of the serial stream gives at most an oversize frame, a segment, a drop and a
+  // message.
+  static constexpr int kMaxEvents = 4;
+
+  int mKind;
+  int mSegmentSize;
+  int mNextId;
+  std::vector<uint8_t> mOut;
+  size_t mOutStart;  // bytes of mOut already taken
+  cHDLC mHDLC;
+  cReassembler mReassembler;
+  int mUnitLength;  // the unit being reassembled, for drop events
+  bool mReportSegments;
+  cEvent mEvents[kMaxEvents];
+  int mEventCount;
+  int mEventNext;
+  std::unique_ptr<YMsg> mDelivered;  // the message next() handed out last
+  ferry_counters mCounters;
+  char mError[256];
+};
