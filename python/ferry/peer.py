@@ -1,0 +1,178 @@
+"""A blocking end of the relay over a tty path, a file object or any connected socket."""
+import ctypes
+import errno
+import os
+import socket
+import time
+
+from . import _lib
+from ._lib import lib
+from .codec import Codec, Message, _copy, _new_handle
+
+# A wait for ever is cut into waits this long, so that Ctrl-C (KeyboardInterrupt) gets through.
+_SLICE_MS = 200
+
+
+class Peer:
+    """Messages over one connection, blocking.
+
+    target: a tty path (opened raw at baudrate, exclusively, closed by the Peer), or an object
+    with fileno() (a connected socket, an unbuffered file, a pipe) or a descriptor, which stays
+    open unless closefd is true and is put in non-blocking mode (the Peer waits with poll). kind "serial" (framed segments, the default) or "datagram" (a
+    connected UDP socket). Iterating gives each message's bytes until the other end closes.
+    """
+
+    def __init__(self, target, *, kind="serial", segment_size=None, baudrate=115200,
+                 closefd=False):
+        self._port = None
+        self._target = None
+        self._closefd = closefd
+        port = _new_handle(lib.ferry_port_new, kind, segment_size)
+        if isinstance(target, (str, bytes, os.PathLike)):
+            name = os.fsdecode(target)
+            if not isinstance(baudrate, int) or isinstance(baudrate, bool):
+                lib.ferry_port_free(port)
+                raise TypeError(f"a baud rate is an int, not {type(baudrate).__name__}")
+            rc = lib.ferry_port_open(port, os.fsencode(target), baudrate)
+        else:
+            name = repr(target)
+            fd = target if isinstance(target, int) else target.fileno()
+            # The port's reads and writes must never block past their time-outs: it polls, then
+            # reads or writes what is there.
+            if isinstance(target, socket.socket):
+                target.setblocking(False)
+            else:
+                try:
+                    os.set_blocking(fd, False)
+                except OSError:
+                    pass  # not open: the library says so
+            rc = lib.ferry_port_adopt(port, fd)
+            self._target = target
+        if rc < 0:
+            message = lib.ferry_port_error(port).decode()
+            lib.ferry_port_free(port)
+            raise _lib.error(rc, message or name)
+        self._port = port
+        self._next_id = 0
+        self.codec = Codec._borrow(lib.ferry_port_codec(port), kind, self)
+
+    def _p(self):
+        if self._port is None:
+            raise ValueError("I/O operation on a closed ferry.Peer")
+        return self._port
+
+    def _error(self, rc):
+        return _lib.error(rc, lib.ferry_port_error(self._port).decode())
+
+    def _wait(self, call, timeout):
+        """call(ms) until it returns anything but a time-out or an interruption, or timeout (in
+        seconds, None for ever) has passed; the last return code."""
+        if timeout is not None and timeout < 0:
+            raise ValueError(f"timeout {timeout} is negative")
+        end = None if timeout is None else time.monotonic() + timeout
+        while True:
+            ms = _SLICE_MS
+            if end is not None:
+                ms = max(0, min(ms, int((end - time.monotonic()) * 1000 + 0.999)))
+            rc = call(ms)
+            if rc not in (-errno.ETIMEDOUT, -errno.EINTR):
+                return rc
+            if end is not None and time.monotonic() >= end:
+                return -errno.ETIMEDOUT
+
+    def send(self, message, id=None, timeout=None):
+        """Sends a message, all of its bytes, and returns its id (the Peer counts 0 to 127 and
+        round again when id is None). TimeoutError when not all of it was written within timeout
+        seconds (None: wait for ever): the rest goes out first with the next send or flush."""
+        port = self._p()
+        data = _lib.as_buffer(message)
+        if id is None:
+            # The id is chosen here, not by the codec, so that it is known even when the send
+            # returns before the whole message is written.
+            id, self._next_id = self._next_id, (self._next_id + 1) % 128
+        else:
+            _lib.message_id(id)
+        state = {"queued": False}
+
+        def attempt(ms):
+            if state["queued"]:
+                return lib.ferry_port_flush(port, ms)
+            rc = lib.ferry_port_send(port, data, len(data), id, ms)
+            # A time-out or an interruption leaves the rest of the message queued.
+            state["queued"] = rc >= 0 or rc in (-errno.ETIMEDOUT, -errno.EINTR)
+            return 0 if rc >= 0 else rc
+
+        rc = self._wait(attempt, timeout)
+        if rc < 0:
+            raise self._error(rc)
+        return id
+
+    def flush(self, timeout=None):
+        """Writes what an earlier send left queued; TimeoutError if not all went out in time."""
+        port = self._p()
+        rc = self._wait(lambda ms: lib.ferry_port_flush(port, ms), timeout)
+        if rc < 0:
+            raise self._error(rc)
+
+    def receive_message(self, timeout=None):
+        """The next Message (id and bytes). TimeoutError when none came within timeout seconds
+        (None: wait for ever), EOFError when the other end closed. Drops are counted in
+        codec.counters and skipped."""
+        port = self._p()
+        data = ctypes.c_void_p()
+        length = ctypes.c_size_t()
+        rc = self._wait(
+            lambda ms: lib.ferry_port_recv(port, ctypes.byref(data), ctypes.byref(length), ms),
+            timeout,
+        )
+        if rc == -errno.EPIPE:
+            raise EOFError("the other end closed the connection")
+        if rc < 0:
+            raise self._error(rc)
+        return Message(rc, _copy(data.value, length.value))
+
+    def receive(self, timeout=None):
+        """The next message's bytes (see receive_message)."""
+        return self.receive_message(timeout).data
+
+    def __iter__(self):
+        while True:
+            try:
+                yield self.receive()
+            except EOFError:
+                return
+
+    def fileno(self):
+        """The descriptor, for select/poll/selectors."""
+        return lib.ferry_port_fd(self._p())
+
+    @property
+    def counters(self):
+        return self.codec.counters
+
+    @property
+    def closed(self):
+        return self._port is None
+
+    def close(self):
+        """Closes the tty it opened (or the target, with closefd) and frees the port."""
+        if self._port is None:
+            return
+        self.codec.close()
+        lib.ferry_port_free(self._port)
+        self._port = None
+        if self._closefd and self._target is not None:
+            if isinstance(self._target, int):
+                os.close(self._target)
+            else:
+                self._target.close()
+        self._target = None
+
+    def __del__(self):
+        self.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()

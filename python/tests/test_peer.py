@@ -1,0 +1,84 @@
+"""ferry.Peer over connected sockets, pipes and files; connect_rfcomm's errors."""
+import os
+import socket
+import threading
+
+import pytest
+
+import ferry
+from conftest import relay_messages
+
+
+def test_both_ends_over_a_socket_pair_while_the_other_writes():
+    a, b = socket.socketpair()
+    messages = relay_messages(2, 50, 10000)
+    with ferry.Peer(a, segment_size=1021) as left, ferry.Peer(b, segment_size=6) as right:
+        # 50 messages are far more than the socket buffers hold: each side writes on its own
+        # thread while the other side's reader takes them.
+        writer = threading.Thread(target=lambda: [left.send(m) for m in messages])
+        writer.start()
+        got = [right.receive(timeout=30) for _ in messages]
+        writer.join()
+        assert got == messages
+        right.send(b"back")
+        assert left.receive_message(timeout=5) == ferry.Message(0, b"back")
+        assert right.counters["sent-messages"] == 1
+    a.close()
+    b.close()
+
+
+def test_timeout_end_of_stream_and_closed():
+    a, b = socket.socketpair()
+    peer = ferry.Peer(a, closefd=True)
+    with pytest.raises(TimeoutError):
+        peer.receive(timeout=0.1)
+    b.sendall(ferry.Codec().encode(b"last") + b"\x7e\x00garbage")
+    b.close()
+    assert list(peer) == [b"last"]
+    with pytest.raises(EOFError):
+        peer.receive(timeout=1)
+    peer.close()
+    assert a.fileno() == -1  # closefd: the Peer closed the socket
+    with pytest.raises(ValueError, match="closed"):
+        peer.send(b"x")
+
+
+def test_a_pipe_and_a_descriptor():
+    read_fd, write_fd = os.pipe()
+    with ferry.Peer(write_fd, closefd=True) as out, ferry.Peer(read_fd, closefd=True) as into:
+        out.send(b"one", id=9)
+        assert into.receive_message(timeout=5) == (9, b"one")
+        assert into.fileno() == read_fd
+
+
+def test_a_tty_path_that_is_missing_or_not_a_tty(tmp_path):
+    with pytest.raises(FileNotFoundError, match="missing"):
+        ferry.Peer(str(tmp_path / "missing"))
+    regular = tmp_path / "file"
+    regular.write_bytes(b"")
+    with pytest.raises(OSError, match=str(regular)):
+        ferry.Peer(regular)
+    with pytest.raises(ValueError):
+        ferry.Peer(regular, baudrate=12)
+
+
+def test_a_send_to_a_closed_socket_fails():
+    a, b = socket.socketpair()
+    b.close()
+    with ferry.Peer(a) as peer, pytest.raises(BrokenPipeError):
+        peer.send(b"x", timeout=5)
+    a.close()
+
+
+def test_connect_rfcomm_refuses_bad_addresses_and_says_when_bluetooth_is_missing():
+    with pytest.raises(ValueError, match="address"):
+        ferry.connect_rfcomm("00:16:A4:B1:C2", 1)
+    with pytest.raises(ValueError, match="channel"):
+        ferry.connect_rfcomm("00:16:A4:B1:C2:D3", 31)
+    try:
+        socket.socket(socket.AF_BLUETOOTH, socket.SOCK_STREAM, socket.BTPROTO_RFCOMM).close()
+    except (OSError, AttributeError):
+        with pytest.raises(OSError, match="Bluetooth"):
+            ferry.connect_rfcomm("00:16:A4:B1:C2:D3", 1, timeout=2)
+    else:
+        pytest.skip("this host has Bluetooth sockets: the no-Bluetooth error cannot show")
