@@ -12,7 +12,7 @@ else
         liblog4cpp5-dev libsystemd-dev
         umockdev libumockdev-dev libglib2.0-dev
         faketime libfaketime
-        socat)
+        socat python3 python3-pytest python3-pip python3-venv)
   extra=()
 fi
 missing=()

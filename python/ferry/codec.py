@@ -75,6 +75,7 @@ class Codec:
 
     def __init__(self, kind="serial", segment_size=None):
         self._owner = None
+        self._handle = None
         self._handle = _new_handle(lib.ferry_codec_new, kind, segment_size)
         self._setup(kind)
 
