@@ -19,7 +19,7 @@ namespace {
 // A read of the serial line; a datagram buffer one byte over the largest unit, so that a longer
 // datagram is still seen as too long (and dropped as invalid) rather than cut to a valid size.
 constexpr size_t kSerialRead = 4096;
-constexpr size_t kDatagramRead = 65536;
+constexpr size_t kDatagramRead = YMsg::kHeaderSize + YMsg::kMaxPayload + 1;
 
 long long nowMs() {
   timespec t;
@@ -127,13 +127,12 @@ long cPort::writeSome() {
 
 int cPort::flushUntil(long long deadline) {
   while (mCodec->pending() > 0) {
-    long n = writeSome();
-    if (n < 0) return static_cast<int>(n);
-    if (n > 0) continue;
     int w = wait(POLLOUT, deadline);
     if (w < 0) return w;
     if (w == 0)
       return fail(-ETIMEDOUT, "%zu bytes not written within the time-out", mCodec->pending());
+    long n = writeSome();
+    if (n < 0) return static_cast<int>(n);
   }
   return 0;
 }
@@ -204,12 +203,12 @@ int cPort::recv(const uint8_t** data, size_t* length, int timeoutMs) {
     int id = takeMessage(data, length);
     if (id >= 0) return id;
     if (mEnded) return fail(-EPIPE, "end of stream: the other end closed");
-    long n = readSome();
-    if (n < 0) return static_cast<int>(n);
-    if (n > 0 || mEnded) continue;
+    // Waiting first: a descriptor the caller left blocking must not block the read.
     int w = wait(POLLIN, deadline);
     if (w < 0) return w;
     if (w == 0) return fail(-ETIMEDOUT, "no message within the time-out");
+    long n = readSome();
+    if (n < 0) return static_cast<int>(n);
   }
 }
 

@@ -174,7 +174,8 @@ FERRY_API int ferry_port_new(int kind, int segment_size, ferry_port** out);
 FERRY_API int ferry_port_open(ferry_port* p, const char* path, long baud);
 /* Uses an already connected descriptor: a tty, pipe or stream socket (serial kind), a
  * connected datagram socket (datagram kind). The port does not close it and does not change
- * its flags; it waits with poll() before each read and write. Sockets are written with
+ * its flags; it waits with poll() before each read and write (a blocking pipe or tty may
+ * still hold a large write past the time-out). Sockets are written with
  * MSG_NOSIGNAL; a caller writing to a pipe ignores SIGPIPE itself. */
 FERRY_API int ferry_port_adopt(ferry_port* p, int fd);
 /* Sends a message, writing all of its bytes (partial writes continue). timeout_ms < 0 waits
