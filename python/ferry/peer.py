@@ -2,7 +2,6 @@
 import ctypes
 import errno
 import os
-import socket
 import time
 
 from . import _lib
@@ -18,7 +17,7 @@ class Peer:
 
     target: a tty path (opened raw at baudrate, exclusively, closed by the Peer), or an object
     with fileno() (a connected socket, an unbuffered file, a pipe) or a descriptor, which stays
-    open unless closefd is true and is put in non-blocking mode (the Peer waits with poll). kind "serial" (framed segments, the default) or "datagram" (a
+    open unless closefd is true. kind "serial" (framed segments, the default) or "datagram" (a
     connected UDP socket). Iterating gives each message's bytes until the other end closes.
     """
 
@@ -37,15 +36,6 @@ class Peer:
         else:
             name = repr(target)
             fd = target if isinstance(target, int) else target.fileno()
-            # The port's reads and writes must never block past their time-outs: it polls, then
-            # reads or writes what is there.
-            if isinstance(target, socket.socket):
-                target.setblocking(False)
-            else:
-                try:
-                    os.set_blocking(fd, False)
-                except OSError:
-                    pass  # not open: the library says so
             rc = lib.ferry_port_adopt(port, fd)
             self._target = target
         if rc < 0:
@@ -64,12 +54,18 @@ class Peer:
     def _error(self, rc):
         return _lib.error(rc, lib.ferry_port_error(self._port).decode())
 
-    def _wait(self, call, timeout):
-        """call(ms) until it returns anything but a time-out or an interruption, or timeout (in
-        seconds, None for ever) has passed; the last return code."""
-        if timeout is not None and timeout < 0:
+    @staticmethod
+    def _deadline(timeout):
+        if timeout is None:
+            return None
+        if timeout < 0:
             raise ValueError(f"timeout {timeout} is negative")
-        end = None if timeout is None else time.monotonic() + timeout
+        return time.monotonic() + timeout
+
+    @staticmethod
+    def _wait(call, end):
+        """call(ms) until it returns anything but a time-out or an interruption, or the deadline
+        end (time.monotonic(); None for ever) has passed; the last return code."""
         while True:
             ms = _SLICE_MS
             if end is not None:
@@ -83,26 +79,33 @@ class Peer:
     def send(self, message, id=None, timeout=None):
         """Sends a message, all of its bytes, and returns its id (the Peer counts 0 to 127 and
         round again when id is None). TimeoutError when not all of it was written within timeout
-        seconds (None: wait for ever): the rest goes out first with the next send or flush."""
+        seconds (None: wait for ever): it is queued and its rest goes out first with the next
+        send or flush. BlockingIOError, nothing queued, when 64 KiB of earlier messages still
+        could not be written in that time."""
         port = self._p()
         data = _lib.as_buffer(message)
-        if id is None:
-            # The id is chosen here, not by the codec, so that it is known even when the send
-            # returns before the whole message is written.
-            id, self._next_id = self._next_id, (self._next_id + 1) % 128
-        else:
+        if id is not None:
             _lib.message_id(id)
-        state = {"queued": False}
-
-        def attempt(ms):
-            if state["queued"]:
-                return lib.ferry_port_flush(port, ms)
-            rc = lib.ferry_port_send(port, data, len(data), id, ms)
-            # A time-out or an interruption leaves the rest of the message queued.
-            state["queued"] = rc >= 0 or rc in (-errno.ETIMEDOUT, -errno.EINTR)
-            return 0 if rc >= 0 else rc
-
-        rc = self._wait(attempt, timeout)
+        end = self._deadline(timeout)
+        flush = lambda ms: lib.ferry_port_flush(port, ms)  # noqa: E731
+        if self.codec.pending >= _lib.OUTPUT_LIMIT:
+            # The codec would refuse the message: earlier output goes first, within the time.
+            rc = self._wait(flush, end)
+            if rc == -errno.ETIMEDOUT:
+                raise BlockingIOError(errno.EAGAIN, f"{self.codec.pending} bytes of earlier "
+                                      "messages not written in time: this one was not queued")
+            if rc < 0:
+                raise self._error(rc)
+        auto = id is None
+        if auto:
+            # Chosen here, not by the codec, so that it is known even when the send returns
+            # before the whole message is written.
+            id = self._next_id
+        rc = lib.ferry_port_send(port, data, len(data), id, 0)
+        if auto and (rc >= 0 or rc == -errno.ETIMEDOUT):  # queued, maybe not all written yet
+            self._next_id = (id + 1) % 128
+        if rc == -errno.ETIMEDOUT:
+            rc = self._wait(flush, end)
         if rc < 0:
             raise self._error(rc)
         return id
@@ -110,7 +113,7 @@ class Peer:
     def flush(self, timeout=None):
         """Writes what an earlier send left queued; TimeoutError if not all went out in time."""
         port = self._p()
-        rc = self._wait(lambda ms: lib.ferry_port_flush(port, ms), timeout)
+        rc = self._wait(lambda ms: lib.ferry_port_flush(port, ms), self._deadline(timeout))
         if rc < 0:
             raise self._error(rc)
 
@@ -123,7 +126,7 @@ class Peer:
         length = ctypes.c_size_t()
         rc = self._wait(
             lambda ms: lib.ferry_port_recv(port, ctypes.byref(data), ctypes.byref(length), ms),
-            timeout,
+            self._deadline(timeout),
         )
         if rc == -errno.EPIPE:
             raise EOFError("the other end closed the connection")

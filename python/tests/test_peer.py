@@ -6,7 +6,7 @@ import threading
 import pytest
 
 import ferry
-from conftest import relay_messages
+from conftest import difference, relay_messages
 
 
 def test_both_ends_over_a_socket_pair_while_the_other_writes():
@@ -82,3 +82,26 @@ def test_connect_rfcomm_refuses_bad_addresses_and_says_when_bluetooth_is_missing
             ferry.connect_rfcomm("00:16:A4:B1:C2:D3", 1, timeout=2)
     else:
         pytest.skip("this host has Bluetooth sockets: the no-Bluetooth error cannot show")
+
+
+def test_a_send_that_times_out_is_queued_and_one_that_cannot_be_is_refused():
+    a, b = socket.socketpair()
+    messages = relay_messages(4, 400, 10000)
+    with ferry.Peer(a) as peer, ferry.Peer(b) as far:
+        queued = []
+        with pytest.raises(BlockingIOError):  # nobody reads: the buffers fill up
+            for m in messages:
+                try:
+                    peer.send(m, timeout=0.02)
+                except TimeoutError:
+                    pass  # queued all the same
+                queued.append(m)
+        got = []
+        reader = threading.Thread(target=lambda: got.extend(far.receive(5) for _ in queued))
+        reader.start()
+        peer.flush(timeout=10)
+        reader.join()
+        assert difference(got, queued) == ""
+        assert peer.send(b"after", timeout=5) == len(queued) % 128
+    a.close()
+    b.close()
