@@ -97,6 +97,11 @@ class Codec:
         self._out_address = ctypes.addressof(ctypes.c_char.from_buffer(self._out))
         self._consumed = ctypes.c_size_t()
         self._encoded = None
+        # Arguments by reference made once: ctypes.byref costs as much as the call itself.
+        self._data = ctypes.c_void_p()
+        self._length = ctypes.c_size_t()
+        self._data_ref = ctypes.byref(self._data)
+        self._length_ref = ctypes.byref(self._length)
 
     def _h(self):
         if self._handle is None:
@@ -125,20 +130,22 @@ class Codec:
         """Queues a message's segments as output and returns the id used (the codec counts 0 to
         127 and round again when id is None). BlockingIOError, nothing queued, while 64 KiB or
         more of output are untaken."""
-        data = _lib.as_buffer(message)
-        rc = lib.ferry_codec_send(self._h(), data, len(data), _lib.message_id(id))
+        data = message if type(message) is bytes else _lib.as_buffer(message)
+        handle = self._handle
+        if handle is None:
+            self._h()
+        id = _lib.ID_AUTO if id is None else _lib.message_id(id)
+        rc = lib.ferry_codec_send(handle, data, len(data), id)
         if rc < 0:
             raise self._error(rc)
         return rc
 
     def output(self):
         """The output not yet taken, left in place (the datagram kind: the next datagram)."""
-        data = ctypes.c_void_p()
-        length = ctypes.c_size_t()
-        rc = lib.ferry_codec_output(self._h(), ctypes.byref(data), ctypes.byref(length))
+        rc = lib.ferry_codec_output(self._h(), self._data_ref, self._length_ref)
         if rc < 0:
             raise self._error(rc)
-        return _copy(data.value, length.value)
+        return _copy(self._data.value, self._length.value)
 
     def consume(self, n):
         """Marks n bytes of the output as taken (what a partial write wrote; for the datagram
@@ -150,9 +157,15 @@ class Codec:
     def data_to_send(self):
         """Takes the output: all of it for the serial kind, the next datagram for the datagram
         kind (b"" when there is none)."""
-        data = self.output()
-        if data:
-            self.consume(len(data))
+        handle = self._h()
+        rc = lib.ferry_codec_output(handle, self._data_ref, self._length_ref)
+        length = self._length.value
+        if rc < 0 or length == 0:
+            if rc < 0:
+                raise self._error(rc)
+            return b""
+        data = ctypes.string_at(self._data.value, length)
+        lib.ferry_codec_consume(handle, length)  # what output gave: cannot fail
         return data
 
     def datagrams_to_send(self):
