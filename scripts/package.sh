@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian packages ferryd_<version>_<arch>.deb for amd64, armhf and arm64 (CPack), runs
-# lintian on the amd64 one and checks all three with dpkg-deb: control fields, Depends computed
+# Builds the Debian packages ferryd_<version>_<arch>.deb for amd64, armhf and arm64 (CPack) and
+# python3-ferry_<version>_all.deb (scripts/package-python.sh), runs lintian on the amd64 ones and checks all three with dpkg-deb: control fields, Depends computed
 # for the right architecture, the conffile, the file list and the programs' machine.
 # Usage: scripts/package.sh [--reuse] [arch...]   (default: amd64 armhf arm64)
 # Packages land in build/packages/. Each is made from a daemon-only build in build/pkg-ARCH; with
@@ -109,4 +109,9 @@ for arch in "${archs[@]}"; do
     [ "$lint_rc" -eq 0 ] || fail "lintian reports errors"
   fi
 done
+
+# ---- python3-ferry: pure Python, Architecture all, built once whatever the architectures ----
+bash scripts/package-python.sh "$out" || fail "python3-ferry"
+# ---- end of python3-ferry ----
+
 [ "$failures" -eq 0 ] || exit 1
