@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian packages ferryd_<version>_<arch>.deb for amd64, armhf and arm64 (CPack) and
-# python3-ferry_<version>_all.deb (scripts/package-python.sh), runs lintian on the amd64 ones and checks all three with dpkg-deb: control fields, Depends computed
-# for the right architecture, the conffile, the file list and the programs' machine.
+# Builds the Debian packages ferryd_<version>_<arch>.deb for amd64, armhf and arm64 (CPack), runs
+# lintian on the amd64 one and checks all three with dpkg-deb: control fields, Depends computed
+# for the right architecture, the conffile, the file list and the programs' machine. Then
+# python3-ferry_<version>_all.deb (scripts/package-python.sh), checked and lintian-checked too.
 # Usage: scripts/package.sh [--reuse] [arch...]   (default: amd64 armhf arm64)
 # Packages land in build/packages/. Each is made from a daemon-only build in build/pkg-ARCH; with
 # --reuse, from the test builds that scripts/test.sh and scripts/cross.sh leave (build/normal,
