@@ -43,12 +43,24 @@ def test_timeout_end_of_stream_and_closed():
         peer.send(b"x")
 
 
-def test_a_pipe_and_a_descriptor():
+def test_a_file_object_a_descriptor_and_connected_datagram_sockets():
     read_fd, write_fd = os.pipe()
-    with ferry.Peer(write_fd, closefd=True) as out, ferry.Peer(read_fd, closefd=True) as into:
+    with open(write_fd, "wb", buffering=0) as f, ferry.Peer(f) as out, \
+            ferry.Peer(read_fd, closefd=True) as into:
         out.send(b"one", id=9)
         assert into.receive_message(timeout=5) == (9, b"one")
         assert into.fileno() == read_fd
+    a, b = (socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(2))
+    a.bind(("127.0.0.1", 0))
+    b.bind(("127.0.0.1", 0))
+    a.connect(b.getsockname())
+    b.connect(a.getsockname())
+    message = relay_messages(5, 1, 3000)[0]
+    with ferry.Peer(a, kind="datagram", closefd=True) as left, \
+            ferry.Peer(b, kind="datagram", closefd=True) as right:
+        left.send(message)
+        assert right.receive(timeout=5) == message
+        assert right.counters["messages"] == 1
 
 
 def test_a_tty_path_that_is_missing_or_not_a_tty(tmp_path):
