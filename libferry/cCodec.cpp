@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr unsigned char kFlag = 0x7E;
-
 int maxSegment(int kind) {
   return kind == FERRY_KIND_SERIAL ? FERRY_SERIAL_SEGMENT_MAX : FERRY_DATAGRAM_SEGMENT_MAX;
 }

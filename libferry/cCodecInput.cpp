@@ -125,13 +125,15 @@ int cCodec::decode(const uint8_t* data, size_t length, size_t* consumed, uint8_t
   mDelivered.reset();
   size_t used = 0;
   size_t count = 0;
+  // A datagram is fed once, even an empty one; NULL data only drains pending events.
+  bool datagramLeft = mKind == FERRY_KIND_DATAGRAM && data != nullptr;
   while (count < maxEvents) {
     if (mEventNext == mEventCount) {
-      if (*consumed == length && !(length == 0 && count == 0 && mKind == FERRY_KIND_DATAGRAM))
-        break;
+      if (*consumed == length && !datagramLeft) break;
       size_t n;
       feed(data + *consumed, length - *consumed, &n);
       *consumed += n;
+      datagramLeft = false;
       if (mEventNext == mEventCount) break;  // all fed, nothing came of it
     }
     cEvent& e = mEvents[mEventNext];

@@ -152,7 +152,9 @@ FERRY_API int ferry_codec_next(ferry_codec* c, struct ferry_event* event, size_t
 /* Feed and next in one call: feeds data, copies each message into out (back to back) and fills
  * events[] (stride event_size) until the data is consumed, max_events are filled or the next
  * message does not fit into out. Returns the number of events; *consumed as for feed. A message
- * that cannot fit an empty out stays pending for ferry_codec_next (or a larger out). */
+ * that cannot fit an empty out stays pending for ferry_codec_next (or a larger out). Datagram
+ * kind: data is one datagram (an empty one is fed too); data NULL (length 0) feeds nothing and
+ * only takes events still pending. */
 FERRY_API int ferry_codec_decode(ferry_codec* c, const void* data, size_t length, size_t* consumed,
                                  void* out, size_t capacity, struct ferry_event* events,
                                  size_t max_events, size_t event_size);
@@ -186,8 +188,9 @@ FERRY_API int ferry_port_send(ferry_port* p, const void* data, size_t length, in
 /* Writes queued output; 0 when all is written. */
 FERRY_API int ferry_port_flush(ferry_port* p, int timeout_ms);
 /* Receives the next message: returns its id with *data and *length set (valid until the next call
- * on the port). Drops are counted in the codec and skipped. -ETIMEDOUT when none came in
- * timeout_ms (< 0: wait for ever), -EPIPE at end of stream. */
+ * on the port; ferry_port_send may be given them, to send the message on or back). Drops are
+ * counted in the codec and skipped. -ETIMEDOUT when none came in timeout_ms (< 0: wait for ever),
+ * -EPIPE at end of stream. */
 FERRY_API int ferry_port_recv(ferry_port* p, const uint8_t** data, size_t* length, int timeout_ms);
 /* The descriptor for poll() (-1 when none). */
 FERRY_API int ferry_port_fd(const ferry_port* p);

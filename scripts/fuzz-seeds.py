@@ -118,7 +118,26 @@ def modem_seeds():
           rd(b"AT-AB ConnectionDown\r\n"))
 
 
+def pieces(data, size, width=1):
+    out = b""
+    for i in range(0, len(data), size):
+        chunk = data[i:i + size]
+        out += (bytes([len(chunk)]) if width == 1 else u16(len(chunk))) + chunk
+    return out
+
+
+def libferry_seeds():
+    msg = frame(segment(3, 0, False, b"AT-AB ~}")) + frame(segment(3, 1, True, b"A" * 40))
+    write("libferry", "serial-pieces", b"\x00\x00" + pieces(b"noise" + msg + b"\x7e\x01\x7d\x7e", 7))
+    write("libferry", "serial-drops", b"\x00\x01" + pieces(frame(b"\x01\x02") + b"\x7e" + b"\x11" * 1030 +
+                                                       frame(segment(1, 2, True, b"x")), 200))
+    grams = [segment(1, 0, False, b"ab"), segment(2, 0, True, b"cd"), b"", b"\x01\x02\x03",
+             segment(6, 0, False, b"a"), segment(6, 2, True, b"c")]
+    write("libferry", "datagrams", b"\x01\x00" + b"".join(u16(len(g)) + g for g in grams))
+
+
 if __name__ == "__main__":
     hdlc_seeds()
     segments_seeds()
     modem_seeds()
+    libferry_seeds()
