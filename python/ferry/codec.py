@@ -28,6 +28,7 @@ _DEFAULT_SEGMENT = {"serial": 256, "datagram": 1024}
 # message of 65,535 bytes always fits), with this many events.
 _OUT_CAPACITY = 256 * 1024
 _EVENTS = 256
+_EVENT_SIZE = ctypes.sizeof(_lib.Event)
 
 
 def _copy(address, length):
@@ -96,6 +97,7 @@ class Codec:
         self._out_view = memoryview(self._out)
         self._out_address = ctypes.addressof(ctypes.c_char.from_buffer(self._out))
         self._consumed = ctypes.c_size_t()
+        self._consumed_ref = ctypes.byref(self._consumed)
         self._encoded = None
         # Arguments by reference made once: ctypes.byref costs as much as the call itself.
         self._data = ctypes.c_void_p()
@@ -185,58 +187,63 @@ class Codec:
     def encode(self, message, id=None):
         """A message's output in one piece, without the output queue: the serial kind's framed
         bytes, or the datagram kind's segments back to back."""
-        data = _lib.as_buffer(message)
-        if self._encoded is None:
-            self._encoded = ctypes.create_string_buffer(
-                lib.ferry_codec_encoded_size(self._h(), _lib.MESSAGE_MAX)
-            )
+        data = message if type(message) is bytes else _lib.as_buffer(message)
+        handle = self._h()
         buffer = self._encoded
-        written = self._consumed
-        rc = lib.ferry_codec_encode(
-            self._h(), data, len(data), _lib.message_id(id), buffer, len(buffer), written
-        )
+        if buffer is None:
+            size = lib.ferry_codec_encoded_size(handle, _lib.MESSAGE_MAX)
+            buffer = self._encoded = ctypes.create_string_buffer(size)
+        id = _lib.ID_AUTO if id is None else _lib.message_id(id)
+        rc = lib.ferry_codec_encode(handle, data, len(data), id, buffer, len(buffer),
+                                    self._consumed_ref)
         if rc < 0:
             raise self._error(rc)
-        return buffer[: written.value]
+        return buffer[: self._consumed.value]
 
     def receive_data(self, data):
         """Feeds received bytes (the serial kind: any piece of the stream; the datagram kind:
         exactly one datagram) and returns the events completed, Message and Drop, in order."""
-        data = _lib.as_buffer(data)
-        handle = self._h()
-        events, out, out_address = self._events, self._out_view, self._out_address
-        consumed = self._consumed
-        base = ctypes.cast(data, ctypes.c_void_p).value
-        decode = lib.ferry_codec_decode
+        data = data if type(data) is bytes else _lib.as_buffer(data)
+        handle = self._handle
+        if handle is None:
+            self._h()
         found = []
-        offset, total = 0, len(data)
-        while True:  # once at least: an empty datagram is a unit too
-            rc = decode(handle, base + offset, total - offset, consumed, out_address,
-                        _OUT_CAPACITY, events, _EVENTS, ctypes.sizeof(_lib.Event))
-            if rc < 0:
-                raise self._error(rc)
-            for i in range(rc):
-                event = events[i]
-                if event.type == _lib.EVENT_MESSAGE:
-                    length = event.length
-                    start = event.data - out_address if length else 0
-                    found.append(Message(event.id, bytes(out[start : start + length])))
-                else:
-                    found.append(self._drop(event))
-            offset += consumed.value
-            if offset >= total:
-                break
-            if rc == 0 and consumed.value == 0:
-                raise RuntimeError("ferry: the library took no data and gave no event")
-        # The last unit's event when the last call ran out of room for it. A second call with
-        # no data would be an empty datagram for the datagram kind: take it this way instead.
-        event = events[0]
-        while lib.ferry_codec_next(handle, event, ctypes.sizeof(_lib.Event)) == 1:
+        total = len(data)
+        rc, used = self._decode(handle, data, total, found)  # once at least: b"" is a datagram
+        offset = self._consumed.value
+        if offset < total:
+            base = ctypes.cast(data, ctypes.c_void_p).value
+            while offset < total:
+                rc, used = self._decode(handle, base + offset, total - offset, found)
+                if rc == 0 and self._consumed.value == 0:
+                    raise RuntimeError("ferry: the library took no data and gave no event")
+                offset += self._consumed.value
+        # An event the last call had no room for stays in the codec: a call that feeds nothing
+        # takes it.
+        while rc == _EVENTS or used > _OUT_CAPACITY - _lib.MESSAGE_MAX:
+            rc, used = self._decode(handle, None, 0, found)
+        return found
+
+    def _decode(self, handle, data, length, found):
+        """One ferry_codec_decode call; its events appended to found. Returns the number of
+        events and the bytes of out they used."""
+        out_address = self._out_address
+        rc = lib.ferry_codec_decode(handle, data, length, self._consumed_ref, out_address,
+                                    _OUT_CAPACITY, self._events, _EVENTS, _EVENT_SIZE)
+        if rc < 0:
+            raise self._error(rc)
+        events, out = self._events, self._out_view
+        used = 0
+        for i in range(rc):
+            event = events[i]
             if event.type == _lib.EVENT_MESSAGE:
-                found.append(Message(event.id, _copy(event.data, event.length)))
+                length = event.length
+                start = event.data - out_address if length else 0
+                used = start + length
+                found.append(Message(event.id, bytes(out[start:used])))
             else:
                 found.append(self._drop(event))
-        return found
+        return rc, used
 
     @staticmethod
     def _drop(event):
