@@ -122,3 +122,11 @@ def test_bytes_like_input():
     codec.send(memoryview(b"xcd")[1:])
     events = ferry.Codec().receive_data(bytearray(codec.data_to_send()))
     assert [e.data for e in events] == [b"ab", b"cd"]
+
+
+def test_one_call_with_more_than_one_library_call_takes():
+    # More events, and more message bytes, than the package takes from one library call.
+    for messages in ([bytes([i % 256]) * 3 for i in range(512)], [bytes(65535)] * 5):
+        sender = ferry.Codec("serial", 1021)
+        stream = b"".join(sender.encode(m) for m in messages)
+        assert [e.data for e in ferry.Codec().receive_data(stream)] == messages
