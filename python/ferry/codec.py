@@ -188,17 +188,19 @@ class Codec:
         """A message's output in one piece, without the output queue: the serial kind's framed
         bytes, or the datagram kind's segments back to back."""
         data = message if type(message) is bytes else _lib.as_buffer(message)
-        handle = self._h()
-        buffer = self._encoded
-        if buffer is None:
-            size = lib.ferry_codec_encoded_size(handle, _lib.MESSAGE_MAX)
-            buffer = self._encoded = ctypes.create_string_buffer(size)
-        id = _lib.ID_AUTO if id is None else _lib.message_id(id)
-        rc = lib.ferry_codec_encode(handle, data, len(data), id, buffer, len(buffer),
-                                    self._consumed_ref)
+        handle = self._handle
+        if handle is None:
+            self._h()
+        if self._encoded is None:
+            size = lib.ferry_codec_encoded_size(self._h(), _lib.MESSAGE_MAX)
+            self._encoded = ctypes.create_string_buffer(size)
+            self._encoded_address = ctypes.addressof(self._encoded)
+        rc = lib.ferry_codec_encode(handle, data, len(data),
+                                    _lib.ID_AUTO if id is None else _lib.message_id(id),
+                                    self._encoded_address, len(self._encoded), self._consumed_ref)
         if rc < 0:
             raise self._error(rc)
-        return buffer[: self._consumed.value]
+        return ctypes.string_at(self._encoded_address, self._consumed.value)
 
     def receive_data(self, data):
         """Feeds received bytes (the serial kind: any piece of the stream; the datagram kind:
