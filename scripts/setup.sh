@@ -12,7 +12,7 @@ else
         liblog4cpp5-dev libsystemd-dev
         umockdev libumockdev-dev libglib2.0-dev
         faketime libfaketime
-        socat python3 python3-pytest python3-pip python3-venv)
+        socat python3 python3-pytest python3-pip python3-venv python3-setuptools python3-wheel)
   extra=()
 fi
 missing=()
