@@ -1,5 +1,6 @@
 """The sans-I/O codec: messages in, serial-line bytes or datagrams out; bytes in, events out."""
 import ctypes
+import errno
 from typing import NamedTuple, Optional
 
 from . import _lib
@@ -58,9 +59,9 @@ def _new_handle(new, kind, segment_size):
     handle = ctypes.c_void_p()
     rc = new(_lib.KINDS[kind], segment_size, ctypes.byref(handle))
     if rc < 0:
-        raise _lib.error(
-            rc, f"segment size {segment_size} out of range 6..{_MAX_SEGMENT[kind]} for {kind}"
-        )
+        # Nothing to ask for the message: there is no handle.
+        why = f"segment size {segment_size} out of range 6..{_MAX_SEGMENT[kind]} for {kind}"
+        raise _lib.error(rc, why if rc == -errno.EINVAL else "")
     return handle.value
 
 
@@ -92,10 +93,7 @@ class Codec:
     def _setup(self, kind):
         self.kind = kind
         self.segment_size = lib.ferry_codec_segment_size(self._handle)
-        self._events = (_lib.Event * _EVENTS)()
-        self._out = bytearray(_OUT_CAPACITY)
-        self._out_view = memoryview(self._out)
-        self._out_address = ctypes.addressof(ctypes.c_char.from_buffer(self._out))
+        self._out_view = None  # made by the first receive_data (a Peer's codec needs none)
         self._consumed = ctypes.c_size_t()
         self._consumed_ref = ctypes.byref(self._consumed)
         self._encoded = None
@@ -104,6 +102,12 @@ class Codec:
         self._length = ctypes.c_size_t()
         self._data_ref = ctypes.byref(self._data)
         self._length_ref = ctypes.byref(self._length)
+
+    def _make_out(self):
+        self._events = (_lib.Event * _EVENTS)()
+        out = bytearray(_OUT_CAPACITY)
+        self._out_view = memoryview(out)
+        self._out_address = ctypes.addressof(ctypes.c_char.from_buffer(out))
 
     def _h(self):
         if self._handle is None:
@@ -209,6 +213,8 @@ class Codec:
         handle = self._handle
         if handle is None:
             self._h()
+        if self._out_view is None:
+            self._make_out()
         found = []
         total = len(data)
         rc, used = self._decode(handle, data, total, found)  # once at least: b"" is a datagram
