@@ -26,23 +26,29 @@ class Peer:
         self._port = None
         self._target = None
         self._closefd = closefd
-        port = _new_handle(lib.ferry_port_new, kind, segment_size)
-        if isinstance(target, (str, bytes, os.PathLike)):
-            name = os.fsdecode(target)
+        path = isinstance(target, (str, bytes, os.PathLike))
+        if path:
             if not isinstance(baudrate, int) or isinstance(baudrate, bool):
-                lib.ferry_port_free(port)
                 raise TypeError(f"a baud rate is an int, not {type(baudrate).__name__}")
+        elif isinstance(target, int) and not isinstance(target, bool):
+            fd = target
+        elif hasattr(target, "fileno"):
+            fd = target.fileno()
+        else:
+            raise TypeError("a Peer takes a tty path, an object with fileno() or a descriptor, "
+                            f"not {type(target).__name__}")
+        port = _new_handle(lib.ferry_port_new, kind, segment_size)
+        if path:
             rc = lib.ferry_port_open(port, os.fsencode(target), baudrate)
         else:
-            name = repr(target)
-            fd = target if isinstance(target, int) else target.fileno()
             rc = lib.ferry_port_adopt(port, fd)
-            self._target = target
         if rc < 0:
             message = lib.ferry_port_error(port).decode()
             lib.ferry_port_free(port)
-            raise _lib.error(rc, message or name)
+            raise _lib.error(rc, message)
         self._port = port
+        if not path:
+            self._target = target  # kept alive (and closed with closefd) by the Peer
         self._next_id = 0
         self.codec = Codec._borrow(lib.ferry_port_codec(port), kind, self)
 

@@ -72,6 +72,8 @@ def test_a_tty_path_that_is_missing_or_not_a_tty(tmp_path):
         ferry.Peer(regular)
     with pytest.raises(ValueError):
         ferry.Peer(regular, baudrate=12)
+    with pytest.raises(TypeError, match="float"):
+        ferry.Peer(1.5)
 
 
 def test_a_send_to_a_closed_socket_fails():
