@@ -10,12 +10,9 @@
 #include "ferrycat/cCatWire.h"
 
 cSimBroker::cSimBroker(uint16_t port)
-    : mLog("cSimBroker"),
-      mPort(0),
-      mStop(false),
-      mThread(),
-      mReassembler(mLog, "daemon"),
-      mListening(false) {
+    : mLog("cSimBroker"), mPort(0), mStop(false), mThread(), mCodec(nullptr), mListening(false) {
+  if (ferry_codec_new(FERRY_KIND_DATAGRAM, 0, &mCodec) < 0)
+    throw std::runtime_error("cSimBroker: no codec");
   bindSocket(port);
   pthread_create(&mThread, nullptr, &cSimBroker::receiverEntry, this);
   mListening = true;
@@ -23,6 +20,7 @@ cSimBroker::cSimBroker(uint16_t port)
 
 cSimBroker::~cSimBroker() {
   setListening(false);
+  ferry_codec_free(mCodec);
 }
 
 void cSimBroker::bindSocket(uint16_t port) {
@@ -71,19 +69,27 @@ void cSimBroker::receiver() {
 }
 
 void cSimBroker::onDatagram(const uint8_t* data, size_t length) {
-  YMsg* complete = mReassembler.onUnit(data, static_cast<int>(length));
+  size_t used;
+  ferry_codec_feed(mCodec, data, length, &used);
+  bool complete = false;
+  cMessage m{0, 0, {}};
+  ferry_event e;
+  while (ferry_codec_next(mCodec, &e, sizeof e) == 1) {
+    if (e.type != FERRY_EVENT_MESSAGE) continue;
+    complete = true;
+    m.id = e.id;
+    m.payload.assign(e.data, e.data + e.length);
+  }
   std::function<void(int, const std::vector<uint8_t>&)> sink;
   {
     std::lock_guard<std::mutex> lock(mMutex);
     sink = mSink;
-    double now = benchNow();
-    if (!sink) mDatagrams.push_back({now, std::vector<uint8_t>(data, data + length)});
-    if (complete != nullptr && !sink)
-      mMessages.push_back({now, complete->getMsgId(), complete->payload()});
+    m.time = benchNow();
+    if (!sink) mDatagrams.push_back({m.time, std::vector<uint8_t>(data, data + length)});
+    if (complete && !sink) mMessages.push_back(m);
   }
   mChanged.notify_all();
-  if (complete != nullptr && sink) sink(complete->getMsgId(), complete->payload());
-  delete complete;
+  if (complete && sink) sink(m.id, m.payload);
 }
 
 bool cSimBroker::waitForPeer(int timeoutMs) {

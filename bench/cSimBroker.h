@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ferrycat/cBrokerSocket.h"
-#include "support/cReassembler.h"
+#include "libferry/ferry.h"
 #include "support/cYlog.h"
 
 // Stand-in for the message broker: ferrycat's broker socket (cBrokerSocket) on 127.0.0.1,
@@ -79,7 +79,7 @@ class cSimBroker {
   pthread_t mThread;
   mutable std::mutex mMutex;
   mutable std::condition_variable mChanged;
-  cReassembler mReassembler;  // receiver thread only
+  ferry_codec* mCodec;  // libferry's datagram codec, the receiver thread's only
   std::vector<cDatagram> mDatagrams;
   std::vector<cMessage> mMessages;
   std::vector<cDatagram> mSent;

@@ -11,7 +11,9 @@ const size_t kMaxCommand = 1024;
 }  // namespace
 
 cSimPeer::cSimPeer(const cYlog& log) : mReceiver(log, "peer"), mInCommand(false) {
-  mReceiver.setSink([this](const YMsg& msg) { onMessage(msg); });
+  mReceiver.setSink([this](int id, const uint8_t* data, size_t length) {
+    onMessage(id, std::vector<uint8_t>(data, data + length));
+  });
   mReceiver.setUnitObserver([this](int length) {
     if (!mSink) mSegmentSizes.push_back(static_cast<size_t>(length));
   });
@@ -29,12 +31,12 @@ void cSimPeer::onByte(unsigned char byte, std::vector<std::string>* commands) {
   scanCommand(byte, commands);
 }
 
-void cSimPeer::onMessage(const YMsg& msg) {
+void cSimPeer::onMessage(int id, const std::vector<uint8_t>& payload) {
   if (mSink) {
-    mSink(msg.getMsgId(), msg.payload());
+    mSink(id, payload);
   } else {
-    mMessages.push_back(msg.payload());
-    mMessageIds.push_back(msg.getMsgId());
+    mMessages.push_back(payload);
+    mMessageIds.push_back(id);
   }
 }
 

@@ -38,7 +38,7 @@ class cSimPeer {
 
  private:
   void scanCommand(unsigned char byte, std::vector<std::string>* commands);
-  void onMessage(const YMsg& msg);
+  void onMessage(int id, const std::vector<uint8_t>& payload);
 
   cFrameReceiver mReceiver;
   std::string mWindow;  // the last bytes seen, to spot "AT+AB"

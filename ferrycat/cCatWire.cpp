@@ -2,36 +2,51 @@
 
 #include <memory>
 
-#include "support/YMsg.h"
-#include "support/cHDLC.h"
+#include "libferry/ferry.h"
 
 namespace cCatWire {
 
-bool segments(int id, const uint8_t* data, size_t length, int maxBytes,
-              std::vector<std::vector<uint8_t>>* out) {
-  out->clear();
-  if (length > YMsg::kMaxPayload || maxBytes > 0xFFFF) return false;
-  std::unique_ptr<YMsg> msg(YMsg::create(id, data, length));
-  if (!msg || !msg->segmentMessage(maxBytes)) return false;
-  for (size_t k = 0; k < msg->segmentCount(); ++k) {
-    YMsg::cSegmentView view;
-    msg->viewSegment(k, &view);
-    out->emplace_back(view.header, view.header + YMsg::kHeaderSize);
-    out->back().insert(out->back().end(), view.payload, view.payload + view.length);
+namespace {
+
+using cCodec = std::unique_ptr<ferry_codec, void (*)(ferry_codec*)>;
+
+// The message's output from a fresh codec of the kind: false when the codec refuses the size or
+// the message.
+template <typename Take>
+bool encode(int kind, int id, const uint8_t* data, size_t length, int size, Take take) {
+  ferry_codec* raw = nullptr;
+  if (ferry_codec_new(kind, size, &raw) < 0 || size == 0) {
+    ferry_codec_free(raw);
+    return false;
+  }
+  cCodec c(raw, ferry_codec_free);
+  if (ferry_codec_send(c.get(), data, length, id & 0x7F) < 0) return false;
+  const uint8_t* out;
+  size_t n;
+  while (ferry_codec_output(c.get(), &out, &n) == 0 && n > 0) {
+    take(out, n);
+    ferry_codec_consume(c.get(), n);
   }
   return true;
 }
 
+}  // namespace
+
+bool segments(int id, const uint8_t* data, size_t length, int maxBytes,
+              std::vector<std::vector<uint8_t>>* out) {
+  out->clear();
+  return encode(FERRY_KIND_DATAGRAM, id, data, length, maxBytes,
+                [out](const uint8_t* d, size_t n) { out->emplace_back(d, d + n); }) ||
+         (out->clear(), false);
+}
+
 bool frames(int id, const uint8_t* data, size_t length, int segSize, std::string* out) {
   out->clear();
-  std::vector<std::vector<uint8_t>> units;
-  if (segSize > cHDLC::kMaxPayload || !segments(id, data, length, segSize, &units)) return false;
-  unsigned char framed[cHDLC::maxFramed(cHDLC::kMaxPayload)];
-  for (const std::vector<uint8_t>& unit : units) {
-    int n = cHDLC::frame(unit.data(), static_cast<int>(unit.size()), framed);
-    out->append(reinterpret_cast<const char*>(framed), static_cast<size_t>(n));
-  }
-  return true;
+  return encode(FERRY_KIND_SERIAL, id, data, length, segSize,
+                [out](const uint8_t* d, size_t n) {
+                  out->append(reinterpret_cast<const char*>(d), n);
+                }) ||
+         (out->clear(), false);
 }
 
 }  // namespace cCatWire

@@ -1,21 +1,71 @@
 #include "ferrycat/cFrameReceiver.h"
 
-cFrameReceiver::cFrameReceiver(const cYlog& log, const char* direction, int countedDir) {
-  if (countedDir < 0) {
-    mReassembler.reset(new cReassembler(log, direction));
-  } else {
-    mReassembler.reset(new cReassembler(log, direction, static_cast<cStats::Dir>(countedDir)));
-    mHDLC.countDropsIn(static_cast<cStats::Dir>(countedDir));
-  }
+#include <new>
+
+namespace {
+
+// clang-format off
+const cStats::Counter kCounters[] = {
+  cStats::kCounters,  // no reason 0
+  cStats::kInvalidUnits, cStats::kStalePartials, cStats::kLostStarts, cStats::kOutOfOrder,
+  cStats::kOversize, cStats::kBadFcs, cStats::kOversizeFrames, cStats::kAbortedFrames,
+  cStats::kOutOfMemory,
+};
+// clang-format on
+constexpr int kReasons = sizeof kCounters / sizeof kCounters[0];
+
+}  // namespace
+
+cFrameReceiver::cFrameReceiver(const cYlog& log, const char* direction, int countedDir)
+    : mLog(log),
+      mDirection(direction != nullptr ? direction : ""),
+      mCounted(countedDir),
+      mCodec(nullptr),
+      mLimit(60, kWarningsPerMinute) {
+  // A serial codec with the default size is refused only for lack of memory.
+  if (ferry_codec_new(FERRY_KIND_SERIAL, 0, &mCodec) < 0) throw std::bad_alloc();
+}
+
+cFrameReceiver::~cFrameReceiver() {
+  ferry_codec_free(mCodec);
+}
+
+void cFrameReceiver::setUnitObserver(cUnitObserver observer) {
+  mObserver = std::move(observer);
+  ferry_codec_set_option(mCodec, FERRY_OPTION_SEGMENT_EVENTS, mObserver ? 1 : 0);
 }
 
 void cFrameReceiver::feed(const uint8_t* data, size_t length) {
-  mHDLC.unFrame(data, static_cast<int>(length), &cFrameReceiver::onFrame, this);
+  size_t at = 0;
+  while (at < length) {
+    size_t used = 0;
+    if (ferry_codec_feed(mCodec, data + at, length - at, &used) < 0) break;
+    at += used;
+    ferry_event e;
+    while (ferry_codec_next(mCodec, &e, sizeof e) == 1) onEvent(e);
+  }
 }
 
-void cFrameReceiver::onFrame(void* context, const unsigned char* payload, int length) {
-  auto* self = static_cast<cFrameReceiver*>(context);
-  if (self->mObserver) self->mObserver(length);
-  std::unique_ptr<YMsg> msg(self->mReassembler->onUnit(payload, length));
-  if (msg && self->mSink) self->mSink(*msg);
+void cFrameReceiver::onEvent(const ferry_event& e) {
+  if (e.type == FERRY_EVENT_MESSAGE) {
+    if (mSink) mSink(e.id, e.data, e.length);
+    return;
+  }
+  if (e.type == FERRY_EVENT_SEGMENT) {
+    if (mObserver) mObserver(static_cast<int>(e.length));
+    return;
+  }
+  if (e.reason <= 0 || e.reason >= kReasons) return;
+  if (mCounted >= 0) cStats::add(static_cast<cStats::Dir>(mCounted), kCounters[e.reason]);
+  if (mLimit.pass())
+    mLog.warn("From %s: %zu bytes dropped (%s)%s", mDirection, e.length, ferry_drop_name(e.reason),
+              mLimit.held());
+}
+
+unsigned cFrameReceiver::droppedFrames() const {
+  ferry_counters k;
+  ferry_codec_counters(mCodec, &k, sizeof k);
+  return static_cast<unsigned>(k.dropped[FERRY_DROP_BAD_FCS] +
+                               k.dropped[FERRY_DROP_OVERSIZE_FRAME] +
+                               k.dropped[FERRY_DROP_ABORTED_FRAME]);
 }

@@ -3,37 +3,47 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 
-#include "support/YMsg.h"
-#include "support/cHDLC.h"
-#include "support/cReassembler.h"
+#include "libferry/ferry.h"
+#include "support/cLogLimit.h"
+#include "support/cStats.h"
 #include "support/cYlog.h"
 
-// The daemon's serial byte stream back into messages, by the daemon's own unframing (cHDLC, every
-// FCS checked) and reassembly (cReassembler). Drops are counted by reason in cStats under the
-// direction given (none with -1) and warned about through the log given. One thread at a time.
+// The daemon's serial byte stream back into messages through libferry's public codec (the
+// daemon's own unframing, every FCS checked, and reassembly). Drops are counted by reason in
+// cStats under the direction given (none with -1) and warned about through the log given (at
+// most kWarningsPerMinute a minute). One thread at a time.
 class cFrameReceiver {
  public:
-  // A message put back together; it is valid during the call only.
-  using cSink = std::function<void(const YMsg& msg)>;
-  // Every good frame's length (the serialised segment it carries), before it is reassembled.
+  // A message put back together: its id and bytes, valid during the call only.
+  using cSink = std::function<void(int id, const uint8_t* data, size_t length)>;
+  // Every valid segment's serialised length, before it is reassembled.
   using cUnitObserver = std::function<void(int length)>;
 
+  static constexpr int kWarningsPerMinute = 10;
+
   cFrameReceiver(const cYlog& log, const char* direction, int countedDir = -1);
+  ~cFrameReceiver();
+  cFrameReceiver(const cFrameReceiver&) = delete;
+  cFrameReceiver& operator=(const cFrameReceiver&) = delete;
+
   void setSink(cSink sink) { mSink = std::move(sink); }
-  void setUnitObserver(cUnitObserver observer) { mObserver = std::move(observer); }
+  void setUnitObserver(cUnitObserver observer);
 
   void feed(const uint8_t* data, size_t length);
-  // Forgets a partly received frame (a line that went away).
-  void reset() { mHDLC.reset(); }
-  unsigned droppedFrames() const { return mHDLC.droppedFrames(); }
+  // Forgets a partly received frame and message (a line that went away).
+  void reset() { ferry_codec_reset_input(mCodec); }
+  // Frames that failed to decode (bad FCS, too long, aborted).
+  unsigned droppedFrames() const;
 
  private:
-  static void onFrame(void* self, const unsigned char* payload, int length);
+  void onEvent(const ferry_event& e);
 
-  cHDLC mHDLC;
-  std::unique_ptr<cReassembler> mReassembler;
+  const cYlog& mLog;
+  const char* mDirection;
+  int mCounted;  // a cStats::Dir, or -1
+  ferry_codec* mCodec;
+  cLogLimit mLimit;
   cSink mSink;
   cUnitObserver mObserver;
 };

@@ -27,9 +27,8 @@ short cPeerEnd::events() const {
 }
 
 bool cPeerEnd::onReadable(const cSink& sink, std::string* why) {
-  mReceiver.setSink([&sink](const YMsg& msg) {
-    sink(msg.payload().data(), msg.payload().size(), msg.getMsgId());
-  });
+  mReceiver.setSink(
+      [&sink](int id, const uint8_t* data, size_t length) { sink(data, length, id); });
   uint8_t buffer[16384];
   for (int reads = 0; reads < 16; ++reads) {
     ssize_t n = read(mFd, buffer, sizeof buffer);

@@ -12,6 +12,7 @@
 #include "support/YMsg.h"
 #include "support/cReassembler.h"
 #include "support/cStats.h"
+#include "support/cYlog.h"
 
 namespace {
 

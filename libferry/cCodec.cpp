@@ -22,6 +22,7 @@ cCodec::cCodec(int kind, int segmentSize)
       mOutStart(0),
       mReassembler(*this, "peer"),
       mUnitLength(0),
+      mReportSegments(false),
       mEventCount(0),
       mEventNext(0),
       mCounters{},
@@ -89,6 +90,9 @@ size_t cCodec::encodeTo(int id, const void* data, size_t length, uint8_t* out) {
 }
 
 int cCodec::send(const void* data, size_t length, int id) {
+  // Bad input is named as such even when the output is full (takeId refuses without counting).
+  if (length > FERRY_MESSAGE_MAX || (id != FERRY_ID_AUTO && (id < 0 || id > 127)))
+    return takeId(id, length);
   if (pending() >= FERRY_OUTPUT_LIMIT)
     return fail(-EAGAIN, "%zu output bytes not yet taken (limit %d): take output first", pending(),
                 FERRY_OUTPUT_LIMIT);

@@ -37,6 +37,7 @@ class cCodec : private cLogSink {
   int decode(const uint8_t* data, size_t length, size_t* consumed, uint8_t* out, size_t capacity,
              uint8_t* events, size_t maxEvents, size_t eventSize);
   void resetInput();
+  void reportSegments(bool on) { mReportSegments = on; }
   void counters(ferry_counters* out) const { *out = mCounters; }
 
  private:
@@ -62,7 +63,9 @@ class cCodec : private cLogSink {
     std::unique_ptr<YMsg> msg;
   };
   static void fill(const cEvent& e, const uint8_t* data, ferry_event* out);
-  static constexpr int kMaxEvents = 4;  // one unit gives at most a drop and a message
+  // One piece of the serial stream gives at most an oversize frame, a segment, a drop and a
+  // message.
+  static constexpr int kMaxEvents = 4;
 
   int mKind;
   int mSegmentSize;
@@ -72,6 +75,7 @@ class cCodec : private cLogSink {
   cHDLC mHDLC;
   cReassembler mReassembler;
   int mUnitLength;  // the unit being reassembled, for drop events
+  bool mReportSegments;
   cEvent mEvents[kMaxEvents];
   int mEventCount;
   int mEventNext;

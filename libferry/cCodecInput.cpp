@@ -34,7 +34,7 @@ const uint8_t kNoBytes[1] = {0};
 
 void cCodec::onDrop(int reason, int length) {
   ++mCounters.dropped[reason];
-  if (mEventCount == kMaxEvents) return;  // cannot happen: a unit gives at most three
+  if (mEventCount == kMaxEvents) return;  // cannot happen: see kMaxEvents
   cEvent& e = mEvents[mEventCount++];
   e.type = FERRY_EVENT_DROP;
   e.id = -1;
@@ -56,6 +56,16 @@ void cCodec::onReassemblyDrop(void* self, cStats::Counter counter) {
 
 void cCodec::onUnit(const unsigned char* unit, int length) {
   mUnitLength = length;
+  YMsg::cHeader h;
+  if (mReportSegments && mEventCount < kMaxEvents && length >= 0 && length <= 0xFFFF &&
+      YMsg::parseHeader(unit, static_cast<unsigned short>(length), &h)) {
+    cEvent& e = mEvents[mEventCount++];
+    e.type = FERRY_EVENT_SEGMENT;
+    e.id = h.id;
+    e.reason = 0;
+    e.length = static_cast<size_t>(length);
+    e.msg.reset();
+  }
   std::unique_ptr<YMsg> msg(mReassembler.onUnit(unit, length));
   if (!msg) return;
   ++mCounters.messages;

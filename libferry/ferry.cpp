@@ -167,6 +167,14 @@ int ferry_codec_reset_input(ferry_codec* c) {
   return 0;
 }
 
+int ferry_codec_set_option(ferry_codec* c, int option, int value) {
+  if (c == nullptr) return -EINVAL;
+  if (option != FERRY_OPTION_SEGMENT_EVENTS)
+    return c->codec->fail(-EINVAL, "unknown option %d", option);
+  c->codec->reportSegments(value != 0);
+  return 0;
+}
+
 int ferry_codec_counters(const ferry_codec* c, struct ferry_counters* counters, size_t size) {
   if (c == nullptr || counters == nullptr) return -EINVAL;
   ferry_counters full;

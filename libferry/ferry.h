@@ -84,7 +84,18 @@ enum ferry_drop {
 /* "bad-fcs" etc.; "?" for a value this version does not know. */
 FERRY_API const char* ferry_drop_name(int reason);
 
-enum ferry_event_type { FERRY_EVENT_MESSAGE = 1, FERRY_EVENT_DROP = 2 };
+enum ferry_event_type {
+  FERRY_EVENT_MESSAGE = 1,
+  FERRY_EVENT_DROP = 2,
+  /* Only with FERRY_OPTION_SEGMENT_EVENTS: a valid segment received (a good frame's payload or
+   * a datagram), before reassembly; id is its message id, length its serialised size, data NULL.
+   * For tools that show what the other side sends. */
+  FERRY_EVENT_SEGMENT = 3
+};
+
+enum ferry_option {
+  FERRY_OPTION_SEGMENT_EVENTS = 1 /* value 1: also report FERRY_EVENT_SEGMENT; 0 (default): not */
+};
 
 struct ferry_event {
   int type;            /* enum ferry_event_type */
@@ -161,6 +172,8 @@ FERRY_API int ferry_codec_decode(ferry_codec* c, const void* data, size_t length
 /* Forgets a partly received frame and message and untaken events (the line went away); the
  * counters stay. */
 FERRY_API int ferry_codec_reset_input(ferry_codec* c);
+/* Sets an option (enum ferry_option); -EINVAL for an unknown one. */
+FERRY_API int ferry_codec_set_option(ferry_codec* c, int option, int value);
 /* Copies min(size, sizeof(struct ferry_counters)) bytes of the counters to *counters. */
 FERRY_API int ferry_codec_counters(const ferry_codec* c, struct ferry_counters* counters,
                                    size_t size);
@@ -169,7 +182,8 @@ FERRY_API int ferry_codec_counters(const ferry_codec* c, struct ferry_counters* 
 
 typedef struct ferry_port ferry_port;
 
-/* A port with its own codec; no descriptor yet. */
+/* A port with its own codec; no descriptor yet. Besides the codec's memory it holds one read
+ * buffer: 4 KiB for the serial kind, 64 KiB for the datagram kind. */
 FERRY_API int ferry_port_new(int kind, int segment_size, ferry_port** out);
 /* Opens a tty (serial kind only): exclusively (TIOCEXCL), raw 8N1 without flow control at baud
  * (9600 .. 4000000), queues flushed. The port closes it. */

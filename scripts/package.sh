@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian packages ferryd_<version>_<arch>.deb for amd64, armhf and arm64 (CPack), runs
 # lintian on the amd64 one and checks all three with dpkg-deb: control fields, Depends computed
-# for the right architecture, the conffile, the file list and the programs' machine. Then
-# python3-ferry_<version>_all.deb (scripts/package-python.sh), checked and lintian-checked too.
+# for the right architecture, the conffile, the file list and the programs' machine. For each
+# architecture also libferry1 and libferry-dev (scripts/package-libferry.sh, symbols checked).
+# Then python3-ferry_<version>_all.deb (scripts/package-python.sh), checked and lintian-checked.
 # Usage: scripts/package.sh [--reuse] [arch...]   (default: amd64 armhf arm64)
 # Packages land in build/packages/. Each is made from a daemon-only build in build/pkg-ARCH; with
 # --reuse, from the test builds that scripts/test.sh and scripts/cross.sh leave (build/normal,
@@ -20,6 +21,7 @@ bash scripts/setup.sh
 bash scripts/setup.sh lintian dpkg-dev binutils
 
 version=$(sed -n 's/^project(ferryd VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+lib_version=$(sed -n 's/^set(FERRY_VERSION \([0-9.]*\))/\1/p' CMakeLists.txt)
 out=build/packages
 mkdir -p "$out"
 failures=0
@@ -101,9 +103,15 @@ for arch in "${archs[@]}"; do
   [ -f "$deb" ] || { fail "no $deb"; continue; }
   cp "$deb" "$out/"
   check_package "$arch" "$out/$(basename "$deb")"
+  echo "== libferry1, libferry-dev $arch"
+  bash scripts/package-libferry.sh "$arch" "$dir" "$out" || fail "libferry packages for $arch"
   if [ "$arch" = amd64 ]; then
-    echo "== lintian ferryd_${version}_amd64.deb"
+    echo "== lintian libferry1, libferry-dev ($lib_version, amd64), then ferryd"
     lint_rc=0
+    lint=$(lintian --fail-on error,warning --tag-display-limit 0 "$out/libferry1_${lib_version}_amd64.deb" \
+      "$out/libferry-dev_${lib_version}_amd64.deb" 2>&1) || lint_rc=$?
+    echo "$lint" | grep -v 'running with root privileges' || true
+    [ "$lint_rc" -eq 0 ] || fail "lintian reports on the libferry packages"
     lint=$(lintian --fail-on error --tag-display-limit 0 "$out/ferryd_${version}_amd64.deb" 2>&1) ||
       lint_rc=$?
     echo "$lint" | grep -v 'running with root privileges' || true

@@ -87,6 +87,7 @@ TEST(Codec, OutputIsBounded) {
   EXPECT_EQ(-EAGAIN, ferry_codec_send(tx, m.data(), m.size(), FERRY_ID_AUTO));
   EXPECT_EQ(pending, ferry_codec_pending(tx));
   EXPECT_NE(nullptr, strstr(ferry_codec_error(tx), "not yet taken"));
+  EXPECT_EQ(-EINVAL, ferry_codec_send(tx, m.data(), m.size(), 200));  // named first
 
   std::vector<uint8_t> line;
   const uint8_t* data;
@@ -232,6 +233,42 @@ TEST(Codec, CountersCopyOnlyWhatTheCallerKnows) {
   int major = 0;
   EXPECT_STREQ("1.0.0", ferry_version(&major, nullptr, nullptr));
   EXPECT_EQ(FERRY_VERSION_MAJOR, major);
+}
+
+}  // namespace
+
+namespace {
+
+// Segment events come only when asked for, one per valid segment with its serialised size, and
+// the messages still come as before.
+TEST(Codec, SegmentEventsOnlyWhenAsked) {
+  cCodecPtr tx(FERRY_KIND_SERIAL, 100);
+  std::vector<uint8_t> m = awkward(250);
+  ferry_codec_send(tx, m.data(), m.size(), 9);
+  std::vector<uint8_t> line = takeOutput(tx)[0];
+  for (int on : {0, 1}) {
+    cCodecPtr rx(FERRY_KIND_SERIAL, 0);
+    ASSERT_EQ(0, ferry_codec_set_option(rx, FERRY_OPTION_SEGMENT_EVENTS, on));
+    std::vector<size_t> sizes;
+    int messages = 0;
+    for (size_t at = 0; at < line.size();) {
+      size_t used;
+      ferry_codec_feed(rx, line.data() + at, line.size() - at, &used);
+      at += used;
+      ferry_event e;
+      while (ferry_codec_next(rx, &e, sizeof e) == 1) {
+        if (e.type == FERRY_EVENT_SEGMENT) {
+          sizes.push_back(e.length);
+          EXPECT_EQ(9, e.id);
+        }
+        messages += e.type == FERRY_EVENT_MESSAGE;
+      }
+    }
+    EXPECT_EQ(1, messages);
+    EXPECT_EQ(on ? std::vector<size_t>({100, 100, 65}) : std::vector<size_t>(), sizes);
+  }
+  cCodecPtr rx(FERRY_KIND_SERIAL, 0);
+  EXPECT_EQ(-EINVAL, ferry_codec_set_option(rx, 99, 1));
 }
 
 }  // namespace

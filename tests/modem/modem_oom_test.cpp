@@ -23,6 +23,7 @@
 #include "support/cLogLimit.h"
 #include "support/cProperties.h"
 #include "support/cReassembler.h"
+#include "support/cYlog.h"
 #include "tests/common/cTestNew.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/cReassembler.h"
+#include "support/cYlog.h"
 #include "tests/common/cLogCapture.h"
 
 namespace {
