@@ -249,7 +249,7 @@ class Codec:
                 start = event.data - out_address if length else 0
                 used = start + length
                 found.append(Message(event.id, bytes(out[start:used])))
-            else:
+            elif event.type == _lib.EVENT_DROP:  # later kinds of event are not asked for
                 found.append(self._drop(event))
         return rc, used
 
