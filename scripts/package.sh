@@ -3,6 +3,7 @@
 # lintian on the amd64 one and checks all three with dpkg-deb: control fields, Depends computed
 # for the right architecture, the conffile, the file list and the programs' machine. For each
 # architecture also libferry1 and libferry-dev (scripts/package-libferry.sh, symbols checked).
+# Then python3-ferry_<version>_all.deb (scripts/package-python.sh), checked and lintian-checked.
 # Usage: scripts/package.sh [--reuse] [arch...]   (default: amd64 armhf arm64)
 # Packages land in build/packages/. Each is made from a daemon-only build in build/pkg-ARCH; with
 # --reuse, from the test builds that scripts/test.sh and scripts/cross.sh leave (build/normal,
@@ -118,4 +119,9 @@ for arch in "${archs[@]}"; do
     [ "$lint_rc" -eq 0 ] || fail "lintian reports errors"
   fi
 done
+
+# ---- python3-ferry: pure Python, Architecture all, built once whatever the architectures ----
+bash scripts/package-python.sh "$out" || fail "python3-ferry"
+# ---- end of python3-ferry ----
+
 [ "$failures" -eq 0 ] || exit 1

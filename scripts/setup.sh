@@ -14,8 +14,8 @@ else
         liblog4cpp5-dev libsystemd-dev
         umockdev libumockdev-dev libglib2.0-dev
         faketime libfaketime
-        socat
-        tshark python3)
+        socat tshark
+        python3 python3-pytest python3-pip python3-venv python3-setuptools python3-wheel)
   extra=()
 fi
 missing=()
