@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 #include "ferrycat/cCat.h"
 
@@ -13,7 +12,7 @@ cBrokerEnd::cBrokerEnd(cBrokerSocket* socket, int segSize, bool quiet)
       mSegSize(segSize),
       mQuiet(quiet),
       mLog("ferrycat"),
-      mReassembler(mLog, "ferryd", cStats::kNorth),
+      mReceiver(mLog, "ferryd", cStats::kNorth, FERRY_KIND_DATAGRAM),
       mOverflow(0),
       mToldWaiting(false),
       mToldPort(0),
@@ -71,6 +70,8 @@ std::string cBrokerEnd::stuck() const {
 }
 
 bool cBrokerEnd::onReadable(const cSink& sink, std::string* why) {
+  mReceiver.setSink(
+      [&sink](int id, const uint8_t* data, size_t length) { sink(data, length, id); });
   uint8_t buffer[65536];
   for (int reads = 0; reads < 64; ++reads) {
     uint32_t overflow = mOverflow;
@@ -83,8 +84,7 @@ bool cBrokerEnd::onReadable(const cSink& sink, std::string* why) {
     if (overflow != mOverflow) cStats::add(cStats::kNorth, cStats::kOverflow, overflow - mOverflow);
     mOverflow = overflow;
     sayDaemon();
-    std::unique_ptr<YMsg> msg(mReassembler.onUnit(buffer, static_cast<int>(n)));
-    if (msg) sink(msg->payload().data(), msg->payload().size(), msg->getMsgId());
+    mReceiver.feed(buffer, static_cast<size_t>(n));
   }
   return true;
 }

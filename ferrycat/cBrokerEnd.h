@@ -4,13 +4,14 @@
 
 #include "ferrycat/cBrokerSocket.h"
 #include "ferrycat/cCatEnd.h"
-#include "support/cReassembler.h"
+#include "ferrycat/cFrameReceiver.h"
 #include "support/cYlog.h"
 
 // ferrycat broker's end: the broker's socket where the daemon sends. Messages go out as the
 // broker sends them (segments of at most segSize bytes, a datagram each) once the daemon is
 // found, never faster than the daemon reads them (its receive queue is kept short); messages
-// from the daemon are put back together by the daemon's reassembler. While no daemon is
+// from the daemon are put back together by libferry's datagram codec (the daemon's own
+// reassembly, through cFrameReceiver as the peer's end does). While no daemon is
 // connected (none yet, or the one there was has gone) messages wait, and it says so.
 class cBrokerEnd : public cCatEnd {
  public:
@@ -49,7 +50,7 @@ class cBrokerEnd : public cCatEnd {
   int mSegSize;
   bool mQuiet;
   cYlog mLog;
-  cReassembler mReassembler;
+  cFrameReceiver mReceiver;
   uint32_t mOverflow;
   bool mToldWaiting;
   uint16_t mToldPort;  // the daemon's port last said (0: none since the last wait)

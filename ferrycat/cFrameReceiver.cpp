@@ -1,6 +1,9 @@
 #include "ferrycat/cFrameReceiver.h"
 
+#include <errno.h>
+
 #include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -16,14 +19,17 @@ constexpr int kReasons = sizeof kCounters / sizeof kCounters[0];
 
 }  // namespace
 
-cFrameReceiver::cFrameReceiver(const cYlog& log, const char* direction, int countedDir)
+cFrameReceiver::cFrameReceiver(const cYlog& log, const char* direction, int countedDir, int kind)
     : mLog(log),
       mDirection(direction != nullptr ? direction : ""),
       mCounted(countedDir),
       mCodec(nullptr),
       mLimit(60, kWarningsPerMinute) {
-  // A serial codec with the default size is refused only for lack of memory.
-  if (ferry_codec_new(FERRY_KIND_SERIAL, 0, &mCodec) < 0) throw std::bad_alloc();
+  // A codec of either kind with its default size is refused only for lack of memory (or a
+  // kind the caller made up).
+  int rc = ferry_codec_new(kind, 0, &mCodec);
+  if (rc == -EINVAL) throw std::invalid_argument("cFrameReceiver: unknown kind");
+  if (rc < 0) throw std::bad_alloc();
 }
 
 cFrameReceiver::~cFrameReceiver() {
@@ -35,15 +41,16 @@ void cFrameReceiver::setUnitObserver(cUnitObserver observer) {
   ferry_codec_set_option(mCodec, FERRY_OPTION_SEGMENT_EVENTS, mObserver ? 1 : 0);
 }
 
+// A datagram is taken whole by one feed, an empty one included; the stream may take several.
 void cFrameReceiver::feed(const uint8_t* data, size_t length) {
   size_t at = 0;
-  while (at < length) {
+  do {
     size_t used = 0;
     if (ferry_codec_feed(mCodec, data + at, length - at, &used) < 0) break;
     at += used;
     ferry_event e;
     while (ferry_codec_next(mCodec, &e, sizeof e) == 1) onEvent(e);
-  }
+  } while (at < length);
 }
 
 void cFrameReceiver::onEvent(const ferry_event& e) {
@@ -57,7 +64,12 @@ void cFrameReceiver::onEvent(const ferry_event& e) {
   }
   if (e.reason <= 0 || e.reason >= kReasons) return;
   if (mCounted >= 0) cStats::add(static_cast<cStats::Dir>(mCounted), kCounters[e.reason]);
-  if (mLimit.pass())
+  if (!mLimit.pass()) return;
+  // A stale drop's length is the new message's first segment, which is kept.
+  if (e.reason == FERRY_DROP_STALE)
+    mLog.warn("From %s: a partial message dropped, a new one started (stale)%s", mDirection,
+              mLimit.held());
+  else
     mLog.warn("From %s: %zu bytes dropped (%s)%s", mDirection, e.length, ferry_drop_name(e.reason),
               mLimit.held());
 }

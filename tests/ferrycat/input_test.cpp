@@ -185,6 +185,38 @@ TEST(FerrycatInput, GarbageOnTheLineIsCountedByReasonAndTheNextMessageArrives) {
       << peer.err();
 }
 
+// The broker's side of the same: an empty datagram, one that is not a segment, a segment whose
+// start was lost, a message dropped for a newer one and one whose segments came out of order are
+// each counted by reason and said with -v; the message after them arrives.
+TEST(FerrycatInput, GarbageFromTheDaemonIsCountedByReasonAndTheNextMessageArrives) {
+  uint16_t port = freeUdpPort();
+  cFakeDaemon daemon(port);
+  cCatRun broker({"broker", "--port", std::to_string(port), "-n", "1", "-o", "json", "-v"});
+  ASSERT_TRUE(broker.waitForStderr("connected from port", 10000)) << broker.err();
+  std::string x(600, 'x');
+  std::vector<std::vector<uint8_t>> three, four;  // three segments each
+  cCatWire::segments(3, reinterpret_cast<const uint8_t*>(x.data()), x.size(), 256, &three);
+  cCatWire::segments(4, reinterpret_cast<const uint8_t*>(x.data()), x.size(), 256, &four);
+  for (const std::vector<uint8_t>& d :
+       {std::vector<uint8_t>{}, std::vector<uint8_t>{'x', 'y'}, three[1], three[0], four[0],
+        four[2], std::vector<uint8_t>{0x85, 0, 0, 2, 0, 'h', 'i'}})
+    daemon.send(d);
+  EXPECT_EQ(0, broker.wait(20000)) << broker.err();
+  EXPECT_EQ("{\"seq\":1,\"id\":5,\"length\":2,\"text\":\"hi\"}\n", broker.out());
+  EXPECT_NE(std::string::npos,
+            broker.err().find("received messages=1 bytes=2 invalid=2 stale=1 lost-start=1 "
+                              "out-of-order=1 oversize=0 overflow=0 out-of-memory=0"))
+      << broker.err();
+  EXPECT_NE(std::string::npos, broker.err().find("From ferryd: 0 bytes dropped (invalid)"))
+      << broker.err();
+  EXPECT_NE(std::string::npos, broker.err().find("From ferryd: a partial message dropped, a new "
+                                                 "one started (stale)"))
+      << broker.err();
+  EXPECT_NE(std::string::npos,
+            broker.err().find(std::to_string(four[2].size()) + " bytes dropped (out-of-order)"))
+      << broker.err();
+}
+
 TEST(FerrycatInput, SignalsEndWithTheSummaryAndAClosedPipeQuietly) {
   for (int sig : {SIGINT, SIGTERM}) {
     uint16_t port = freeUdpPort();
