@@ -10,9 +10,12 @@
 #include "ferrycat/cCatWire.h"
 
 cSimBroker::cSimBroker(uint16_t port)
-    : mLog("cSimBroker"), mPort(0), mStop(false), mThread(), mCodec(nullptr), mListening(false) {
-  if (ferry_codec_new(FERRY_KIND_DATAGRAM, 0, &mCodec) < 0)
-    throw std::runtime_error("cSimBroker: no codec");
+    : mLog("cSimBroker"),
+      mPort(0),
+      mStop(false),
+      mThread(),
+      mReceiver(mLog, "daemon", -1, FERRY_KIND_DATAGRAM),
+      mListening(false) {
   bindSocket(port);
   pthread_create(&mThread, nullptr, &cSimBroker::receiverEntry, this);
   mListening = true;
@@ -20,7 +23,6 @@ cSimBroker::cSimBroker(uint16_t port)
 
 cSimBroker::~cSimBroker() {
   setListening(false);
-  ferry_codec_free(mCodec);
 }
 
 void cSimBroker::bindSocket(uint16_t port) {
@@ -69,17 +71,14 @@ void cSimBroker::receiver() {
 }
 
 void cSimBroker::onDatagram(const uint8_t* data, size_t length) {
-  size_t used;
-  ferry_codec_feed(mCodec, data, length, &used);
   bool complete = false;
   cMessage m{0, 0, {}};
-  ferry_event e;
-  while (ferry_codec_next(mCodec, &e, sizeof e) == 1) {
-    if (e.type != FERRY_EVENT_MESSAGE) continue;
+  mReceiver.setSink([&](int id, const uint8_t* bytes, size_t n) {
     complete = true;
-    m.id = e.id;
-    m.payload.assign(e.data, e.data + e.length);
-  }
+    m.id = id;
+    m.payload.assign(bytes, bytes + n);
+  });
+  mReceiver.feed(data, length);
   std::function<void(int, const std::vector<uint8_t>&)> sink;
   {
     std::lock_guard<std::mutex> lock(mMutex);

@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "ferrycat/cBrokerSocket.h"
-#include "libferry/ferry.h"
+#include "ferrycat/cFrameReceiver.h"
 #include "support/cYlog.h"
 
 // Stand-in for the message broker: ferrycat's broker socket (cBrokerSocket) on 127.0.0.1,
-// exchanging one serialised segment per datagram with the daemon. Records every datagram received
-// and every message put back together, with CLOCK_MONOTONIC times of this process.
+// exchanging one serialised segment per datagram with the daemon; ferrycat broker's receiving
+// (cFrameReceiver on libferry's datagram codec) puts messages back together. Records every datagram
+// received and every message put back together, with CLOCK_MONOTONIC times of this process.
 class cSimBroker {
  public:
   static constexpr int kMaxDatagram = 1024;
@@ -79,7 +80,7 @@ class cSimBroker {
   pthread_t mThread;
   mutable std::mutex mMutex;
   mutable std::condition_variable mChanged;
-  ferry_codec* mCodec;  // libferry's datagram codec, the receiver thread's only
+  cFrameReceiver mReceiver;  // the receiver thread's only
   std::vector<cDatagram> mDatagrams;
   std::vector<cMessage> mMessages;
   std::vector<cDatagram> mSent;
