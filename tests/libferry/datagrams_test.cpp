@@ -165,4 +165,8 @@ TEST(Datagrams, SerialKindAndBadArgumentsAreRefused) {
   ferry_counters k;
   ferry_codec_counters(rx, &k, sizeof k);
   EXPECT_EQ(0u, k.dropped[FERRY_DROP_INVALID]);  // nothing was fed
+  size_t empty = 0;  // an empty datagram needs no bytes: it is fed, and dropped as invalid
+  EXPECT_EQ(1, ferry_codec_decode_datagrams(rx, nullptr, &empty, 1, &taken, out, sizeof out, &ev, 1,
+                                            sizeof ev));
+  EXPECT_EQ(FERRY_DROP_INVALID, ev.reason);
 }
