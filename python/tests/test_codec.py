@@ -169,3 +169,12 @@ def test_several_datagrams_a_call_refuse_what_they_cannot_take():
         ferry.Codec("serial").receive_datagrams([b"x"])
     with pytest.raises(TypeError, match="bytes-like"):
         ferry.Codec("datagram").receive_datagrams([b"x", "text"])
+
+
+def test_a_message_after_an_empty_one_that_filled_the_buffer_comes_in_the_same_call():
+    # 200,000 bytes of messages, an empty one, then one that no longer fits the package's
+    # 256 KiB buffer: it must be taken with a further library call, not left for the next read.
+    messages = [bytes(50000)] * 4 + [b"", bytes(65535)]
+    sender = ferry.Codec("serial", 1021)
+    stream = b"".join(sender.encode(m) for m in messages)
+    assert [e.data for e in ferry.Codec().receive_data(stream)] == messages
