@@ -1,6 +1,7 @@
 // libferry's public decoding calls on any input: (1) ferry_codec_feed/next and the batched
 // ferry_codec_decode (into an output buffer of a fuzzed size) give the same messages and drops,
-// however the input is cut; (2) the counters agree with the events; (3) every message is at most
+// however the input is cut, and so does ferry_codec_decode_datagrams given every datagram at
+// once; (2) the counters agree with the events; (3) every message is at most
 // 65,535 bytes and comes back unchanged when encoded and decoded again.
 // Input: byte 0 bit 0: datagram kind; byte 1: decode's output buffer size (x 512 bytes, +1);
 // then pieces: serial [u8 length][bytes], datagram [u16 length][bytes].
@@ -71,6 +72,38 @@ void decodeBatched(ferry_codec* c, const Bytes& piece, size_t capacity, std::vec
   }
 }
 
+// Decodes every datagram with ferry_codec_decode_datagrams, calling again with the datagrams not
+// yet taken; a message too large for the buffer waits for ferry_codec_next.
+void decodeAllDatagrams(ferry_codec* c, const std::vector<Bytes>& all, size_t capacity,
+                        std::vector<cSeen>* out) {
+  Bytes data, buffer(capacity);
+  std::vector<size_t> lengths;
+  for (const Bytes& d : all) {
+    data.insert(data.end(), d.begin(), d.end());
+    lengths.push_back(d.size());
+  }
+  ferry_event events[4];
+  size_t first = 0, at = 0;
+  for (;;) {
+    size_t left = lengths.size() - first, taken = left + 1;
+    int n = ferry_codec_decode_datagrams(c, data.empty() ? nullptr : data.data() + at,
+                                         lengths.data() + first, left, &taken, buffer.data(),
+                                         buffer.size(), events, 4, sizeof events[0]);
+    FUZZ_CHECK(n >= 0 && n <= 4 && taken <= left);
+    for (int i = 0; i < n; ++i) out->push_back(seen(events[i]));
+    for (size_t i = 0; i < taken; ++i) at += lengths[first + i];
+    first += taken;
+    if (n > 0 || taken > 0) continue;
+    ferry_event e;
+    if (ferry_codec_next(c, &e, sizeof e) == 1) {
+      out->push_back(seen(e));
+      continue;
+    }
+    FUZZ_CHECK(first == lengths.size());  // nothing came and nothing was left unread
+    return;
+  }
+}
+
 void checkRoundTrip(const Bytes& m) {
   FUZZ_CHECK(m.size() <= FERRY_MESSAGE_MAX);
   ferry_codec* c = nullptr;
@@ -94,12 +127,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ferry_codec *a = nullptr, *b = nullptr;
   FUZZ_CHECK(ferry_codec_new(kind, 0, &a) == 0 && ferry_codec_new(kind, 0, &b) == 0);
   std::vector<cSeen> viaNext, viaDecode;
+  std::vector<Bytes> pieces;
   while (!in.empty()) {
-    Bytes piece = in.bytes(kind == FERRY_KIND_SERIAL ? in.u8() : in.u16());
-    feedNext(a, piece, &viaNext);
-    decodeBatched(b, piece, capacity, &viaDecode);
+    pieces.push_back(in.bytes(kind == FERRY_KIND_SERIAL ? in.u8() : in.u16()));
+    feedNext(a, pieces.back(), &viaNext);
+    decodeBatched(b, pieces.back(), capacity, &viaDecode);
   }
   FUZZ_CHECK(viaNext == viaDecode);
+  if (kind == FERRY_KIND_DATAGRAM) {
+    ferry_codec* m = nullptr;
+    FUZZ_CHECK(ferry_codec_new(kind, 0, &m) == 0);
+    std::vector<cSeen> viaMany;
+    decodeAllDatagrams(m, pieces, capacity, &viaMany);
+    FUZZ_CHECK(viaNext == viaMany);
+    ferry_codec_free(m);
+  }
   ferry_counters k;
   ferry_codec_counters(a, &k, sizeof k);
   uint64_t messages = 0, drops = 0, dropped = 0;

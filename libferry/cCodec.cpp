@@ -175,3 +175,26 @@ int cCodec::encode(const void* data, size_t length, int id, void* out, size_t ca
   mCounters.sent_bytes += length;
   return use;
 }
+
+int cCodec::takeDatagrams(uint8_t* out, size_t capacity, size_t* lengths, size_t maxCount) {
+  if (mKind != FERRY_KIND_DATAGRAM)
+    return fail(-EINVAL, "several datagrams a call: a datagram kind codec only");
+  if (maxCount > INT_MAX) maxCount = INT_MAX;  // the count is the return value
+  size_t count = 0;
+  size_t used = 0;
+  while (count < maxCount) {
+    const uint8_t* next;
+    size_t length;
+    output(&next, &length);
+    if (length == 0) break;
+    if (length > capacity - used) {
+      if (count > 0) break;
+      return fail(-ENOSPC, "the next datagram holds %zu bytes; the buffer %zu", length, capacity);
+    }
+    std::memcpy(out + used, next, length);
+    used += length;
+    lengths[count++] = length;
+    consume(length);
+  }
+  return static_cast<int>(count);
+}

@@ -30,12 +30,16 @@ class cCodec : private cLogSink {
   int consume(size_t n);
   size_t pending() const { return mOut.size() - mOutStart; }
   int encode(const void* data, size_t length, int id, void* out, size_t capacity, size_t* written);
+  int takeDatagrams(uint8_t* out, size_t capacity, size_t* lengths, size_t maxCount);
   size_t encodedSize(size_t length) const;
 
   int feed(const uint8_t* data, size_t length, size_t* consumed);
   int next(ferry_event* event);
   int decode(const uint8_t* data, size_t length, size_t* consumed, uint8_t* out, size_t capacity,
              uint8_t* events, size_t maxEvents, size_t eventSize);
+  int decodeDatagrams(const uint8_t* data, const size_t* lengths, size_t count, size_t* taken,
+                      uint8_t* out, size_t capacity, uint8_t* events, size_t maxEvents,
+                      size_t eventSize);
   void resetInput();
   void reportSegments(bool on) { mReportSegments = on; }
   void counters(ferry_counters* out) const { *out = mCounters; }
@@ -63,6 +67,19 @@ class cCodec : private cLogSink {
     std::unique_ptr<YMsg> msg;
   };
   static void fill(const cEvent& e, const uint8_t* data, ferry_event* out);
+  // Where decode and decodeDatagrams put the events they take: the caller's buffers and how much
+  // of them is used.
+  struct cSink {
+    uint8_t* out;
+    size_t capacity;
+    size_t used;
+    uint8_t* events;
+    size_t maxEvents;
+    size_t eventSize;
+    size_t count;
+  };
+  // Moves pending events into the sink while they fit; true when none is left pending.
+  bool takeEvents(cSink* sink);
   // One piece of the serial stream gives at most an oversize frame, a segment, a drop and a
   // message.
   static constexpr int kMaxEvents = 4;

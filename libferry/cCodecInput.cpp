@@ -129,38 +129,58 @@ int cCodec::next(ferry_event* event) {
   return 1;
 }
 
+bool cCodec::takeEvents(cSink* sink) {
+  for (; mEventNext < mEventCount; ++mEventNext) {
+    if (sink->count == sink->maxEvents) return false;
+    cEvent& e = mEvents[mEventNext];
+    uint8_t* at = sink->out + sink->used;
+    if (e.type == FERRY_EVENT_MESSAGE) {
+      if (e.length > sink->capacity - sink->used) return false;
+      if (e.length > 0) std::memcpy(at, e.msg->payload().data(), e.length);
+      sink->used += e.length;
+    }
+    ferry_event full;
+    fill(e, at, &full);
+    std::memcpy(sink->events + sink->count * sink->eventSize, &full,
+                sink->eventSize < sizeof full ? sink->eventSize : sizeof full);
+    e.msg.reset();
+    ++sink->count;
+  }
+  return true;
+}
+
 int cCodec::decode(const uint8_t* data, size_t length, size_t* consumed, uint8_t* out,
                    size_t capacity, uint8_t* events, size_t maxEvents, size_t eventSize) {
   *consumed = 0;
   mDelivered.reset();
-  size_t used = 0;
-  size_t count = 0;
+  cSink sink{out, capacity, 0, events, maxEvents, eventSize, 0};
   // A datagram is fed once, even an empty one; NULL data only drains pending events.
   bool datagramLeft = mKind == FERRY_KIND_DATAGRAM && data != nullptr;
-  while (count < maxEvents) {
-    if (mEventNext == mEventCount) {
-      if (*consumed == length && !datagramLeft) break;
-      size_t n;
-      feed(data + *consumed, length - *consumed, &n);
-      *consumed += n;
-      datagramLeft = false;
-      if (mEventNext == mEventCount) break;  // all fed, nothing came of it
-    }
-    cEvent& e = mEvents[mEventNext];
-    if (e.type == FERRY_EVENT_MESSAGE) {
-      if (e.length > capacity - used) break;
-      if (e.length > 0) std::memcpy(out + used, e.msg->payload().data(), e.length);
-    }
-    ferry_event full;
-    fill(e, out + used, &full);
-    std::memcpy(events + count * eventSize, &full,
-                eventSize < sizeof full ? eventSize : sizeof full);
-    if (e.type == FERRY_EVENT_MESSAGE) used += e.length;
-    e.msg.reset();
-    ++mEventNext;
-    ++count;
+  while (takeEvents(&sink) && sink.count < maxEvents && (*consumed < length || datagramLeft)) {
+    size_t n;
+    feed(data + *consumed, length - *consumed, &n);
+    *consumed += n;
+    datagramLeft = false;
+    if (mEventNext == mEventCount) break;  // all fed, nothing came of it
   }
-  return static_cast<int>(count);
+  return static_cast<int>(sink.count);
+}
+
+int cCodec::decodeDatagrams(const uint8_t* data, const size_t* lengths, size_t count, size_t* taken,
+                            uint8_t* out, size_t capacity, uint8_t* events, size_t maxEvents,
+                            size_t eventSize) {
+  *taken = 0;
+  if (mKind != FERRY_KIND_DATAGRAM)
+    return fail(-EINVAL, "several datagrams a call: a datagram kind codec only");
+  mDelivered.reset();
+  cSink sink{out, capacity, 0, events, maxEvents, eventSize, 0};
+  size_t at = 0;
+  while (takeEvents(&sink) && sink.count < maxEvents && *taken < count) {
+    size_t n;
+    feed(data + at, lengths[*taken], &n);  // no event pending: cannot refuse
+    at += lengths[(*taken)++];
+  }
+  return static_cast<int>(sink.count);
 }
 
 void cCodec::resetInput() {

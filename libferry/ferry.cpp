@@ -161,6 +161,34 @@ int ferry_codec_decode(ferry_codec* c, const void* data, size_t length, size_t* 
   });
 }
 
+int ferry_codec_decode_datagrams(ferry_codec* c, const void* data, const size_t* lengths,
+                                 size_t count, size_t* taken, void* out, size_t capacity,
+                                 struct ferry_event* events, size_t max_events, size_t event_size) {
+  if (c == nullptr) return -EINVAL;
+  cCodec* k = c->codec;
+  if (taken == nullptr || (lengths == nullptr && count > 0) || (out == nullptr && capacity > 0) ||
+      (events == nullptr && max_events > 0) || event_size == 0)
+    return k->fail(-EINVAL, "NULL lengths, taken, output or events, or event size 0");
+  if (data == nullptr) {  // only empty datagrams can come from nowhere
+    for (size_t i = 0; i < count; ++i)
+      if (lengths[i] > 0) return k->fail(-EINVAL, "datagram data is NULL");
+  }
+  return guarded(k, [&] {
+    return k->decodeDatagrams(static_cast<const uint8_t*>(data), lengths, count, taken,
+                              static_cast<uint8_t*>(out), capacity,
+                              reinterpret_cast<uint8_t*>(events), max_events, event_size);
+  });
+}
+
+int ferry_codec_take_datagrams(ferry_codec* c, void* out, size_t capacity, size_t* lengths,
+                               size_t max_count) {
+  if (c == nullptr) return -EINVAL;
+  cCodec* k = c->codec;
+  if ((out == nullptr && capacity > 0) || (lengths == nullptr && max_count > 0))
+    return k->fail(-EINVAL, "NULL output or lengths");
+  return k->takeDatagrams(static_cast<uint8_t*>(out), capacity, lengths, max_count);
+}
+
 int ferry_codec_reset_input(ferry_codec* c) {
   if (c == nullptr) return -EINVAL;
   c->codec->resetInput();

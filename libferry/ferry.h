@@ -43,7 +43,7 @@ extern "C" {
 #endif
 
 #define FERRY_VERSION_MAJOR 1
-#define FERRY_VERSION_MINOR 0
+#define FERRY_VERSION_MINOR 1
 #define FERRY_VERSION_PATCH 0
 
 /* The library's version, as "1.0.0"; the numbers go to the pointers that are not NULL. The
@@ -169,6 +169,24 @@ FERRY_API int ferry_codec_next(ferry_codec* c, struct ferry_event* event, size_t
 FERRY_API int ferry_codec_decode(ferry_codec* c, const void* data, size_t length, size_t* consumed,
                                  void* out, size_t capacity, struct ferry_event* events,
                                  size_t max_events, size_t event_size);
+/* Datagram kind, several datagrams a call (since 1.1): feeds count datagrams, lengths[i] bytes
+ * each, back to back in data, and takes their events as ferry_codec_decode does (messages copied
+ * into out, events[] filled), events still pending from an earlier call first. Stops before the
+ * next datagram once max_events are filled or an event did not fit; the events of a datagram fed
+ * that did not fit stay pending (a call with count 0, or ferry_codec_next, takes them). Sets
+ * *taken to the datagrams fed (each whole, an empty or oversize one too: a drop); returns the
+ * number of events. -EINVAL for the serial kind. */
+FERRY_API int ferry_codec_decode_datagrams(ferry_codec* c, const void* data, const size_t* lengths,
+                                           size_t count, size_t* taken, void* out, size_t capacity,
+                                           struct ferry_event* events, size_t max_events,
+                                           size_t event_size);
+/* Datagram kind, several datagrams a call (since 1.1): takes queued datagrams in order, copying
+ * them back to back into out and their lengths into lengths[], as many as fit into capacity
+ * bytes and max_count lengths (never a part of one). Returns their number, 0 when none is
+ * queued; -ENOSPC (nothing taken) when the next datagram alone does not fit (capacity
+ * FERRY_DATAGRAM_SEGMENT_MAX always does). -EINVAL for the serial kind. */
+FERRY_API int ferry_codec_take_datagrams(ferry_codec* c, void* out, size_t capacity,
+                                         size_t* lengths, size_t max_count);
 /* Forgets a partly received frame and message and untaken events (the line went away); the
  * counters stay. */
 FERRY_API int ferry_codec_reset_input(ferry_codec* c);

@@ -6,6 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-build/packages}
 version=$(sed -n 's/^project(ferryd VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+# The package calls libferry's newest calls: it needs the library of this tree or later.
+lib_version=$(sed -n 's/^set(FERRY_VERSION \([0-9.]*\))/\1/p' CMakeLists.txt)
 deb=$out/python3-ferry_${version}_all.deb
 failures=0
 fail() {
@@ -26,7 +28,8 @@ install -m 644 cmake/deb/copyright "$doc/copyright"
 sed "s/@PROJECT_VERSION@/$version/" cmake/deb/changelog.in | gzip -9n >"$doc/changelog.gz"
 install -m 755 cmake/deb/python3-ferry/postinst cmake/deb/python3-ferry/prerm "$root/DEBIAN/"
 size=$(du -sk --exclude=DEBIAN "$root" | cut -f1)
-sed -e "s/@VERSION@/$version/g" -e "s/@SIZE@/$size/" cmake/deb/python3-ferry/control.in \
+sed -e "s/@VERSION@/$version/g" -e "s/@LIB_VERSION@/$lib_version/g" -e "s/@SIZE@/$size/" \
+  cmake/deb/python3-ferry/control.in \
   >"$root/DEBIAN/control"
 (cd "$root" && find . -type f ! -path './DEBIAN/*' -printf '%P\0' | sort -z | xargs -0 md5sum) \
   >"$root/DEBIAN/md5sums"
@@ -36,7 +39,7 @@ dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Architecture)" = all ] || fail "$deb: Architecture $(field Architecture)"
 [ "$(field Version)" = "$version" ] || fail "$deb: Version $(field Version)"
-[[ "$(field Depends)" == *"libferry1 (>= $version)"* ]] || fail "$deb: Depends $(field Depends)"
+[[ "$(field Depends)" == *"libferry1 (>= $lib_version)"* ]] || fail "$deb: Depends $(field Depends)"
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
 expected=$( (cd python && ls ferry/*.py | sed 's#^#./usr/lib/python3/dist-packages/#'
   ls examples/*.py | sed 's#^#./usr/share/doc/python3-ferry/#')

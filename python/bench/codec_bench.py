@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """The codec's speed in MB/s of message payload through libferry's C API and through the Python
-package, in one run: 1,000-byte messages encoded one call a message (Python: also queued with
-send, the output taken every 60 messages) and decoded (the serial kind
-at segments of 256 bytes: the whole stream in one call; the datagram kind at 1024: a call a
-datagram), every decoded message compared with the one sent. The C figures come from
-ferry_codec_bench (bench/libferry), run from here with the same rounds and messages; each figure
-is the median of the rounds, with their range.
+package, in one run: 1,000-byte messages encoded one call a message and queued with send (the
+output taken every 60 messages), and decoded (the serial kind at segments of 256 bytes: the
+whole stream in one call; the datagram kind at 1024: the datagrams as a socket gives them, one
+bytes object each), every decoded message compared with the one sent. For the datagram kind
+Python's output and input go both a datagram a library call (as the package did before 1.1) and
+in bulk (datagrams_to_send, receive_datagrams). The C figures come from ferry_codec_bench
+(bench/libferry: encode a call a message, decode a call a datagram), run from here with the same
+rounds and messages; each figure is the median of the rounds, with their range.
 
     python3 python/bench/codec_bench.py [--c-bench PATH] [--rounds N] [--messages N]
 
@@ -41,36 +43,72 @@ def datagrams(line):
     return out
 
 
-def send_and_take(kind, size, messages):
+def take_one_by_one(codec):
+    """The datagram kind's output a datagram a library call (what datagrams_to_send did in 1.0)."""
+    while codec.data_to_send():
+        pass
+
+
+def send_and_take(kind, size, messages, take):
     """Seconds to queue every message with send, taking the output as it reaches 64 KiB."""
     codec = ferry.Codec(kind, size)
-    send, take = codec.send, codec.data_to_send if kind == "serial" else codec.datagrams_to_send
+    send = codec.send
     start = time.perf_counter()
     for i, m in enumerate(messages):
         send(m)
         if i % 60 == 59:
-            take()
-    take()
+            take(codec)
+    take(codec)
     return time.perf_counter() - start
 
 
-def one_round(kind, size, messages):
-    """(encode, send and take, decode) in MB/s, of one round."""
-    sender, receiver = ferry.Codec(kind, size), ferry.Codec(kind)
-    encode, receive = sender.encode, receiver.receive_data
+def timed_decode(kind, units, messages, receive):
+    """Seconds for receive(units) on a new codec, its messages checked."""
+    receiver = ferry.Codec(kind)
+    call = getattr(receiver, receive)
     start = time.perf_counter()
-    frames = [encode(m) for m in messages]
-    encoded = time.perf_counter() - start
-    sent = send_and_take(kind, size, messages)
-    line = b"".join(frames)
-    units = [line] if kind == "serial" else datagrams(line)
-    start = time.perf_counter()
-    events = [e for unit in units for e in receive(unit)]
-    decoded = time.perf_counter() - start
+    if receive == "receive_data" and kind == "datagram":
+        events = [e for unit in units for e in call(unit)]
+    else:
+        events = call(units)
+    seconds = time.perf_counter() - start
     if [e.data for e in events] != messages:
         sys.exit(f"codec_bench: {kind}: the messages did not come back")
+    return seconds
+
+
+# Python's ways of doing each case's work: (row label, C API figure it is set against).
+WORKS = {
+    "serial": [("encode, a call a message", "encode"),
+               ("send + data_to_send", "encode"),
+               ("decode, receive_data (the whole stream)", "decode")],
+    "datagram": [("encode, a call a message", "encode"),
+                 ("send + data_to_send a datagram a call", "encode"),
+                 ("send + datagrams_to_send", "encode"),
+                 ("decode, receive_data a datagram a call", "decode"),
+                 ("decode, receive_datagrams (all at once)", "decode")],
+}
+
+
+def one_round(kind, size, messages):
+    """Every work of WORKS[kind] in MB/s, of one round."""
+    encode = ferry.Codec(kind, size).encode
+    start = time.perf_counter()
+    frames = [encode(m) for m in messages]
+    seconds = [time.perf_counter() - start]
+    line = b"".join(frames)
+    if kind == "serial":
+        seconds.append(send_and_take(kind, size, messages, ferry.Codec.data_to_send))
+        seconds.append(timed_decode(kind, line, messages, "receive_data"))
+    else:
+        # The receiver gets the datagrams as a socket gives them: a bytes object each.
+        units = datagrams(line)
+        seconds.append(send_and_take(kind, size, messages, take_one_by_one))
+        seconds.append(send_and_take(kind, size, messages, ferry.Codec.datagrams_to_send))
+        seconds.append(timed_decode(kind, units, messages, "receive_data"))
+        seconds.append(timed_decode(kind, units, messages, "receive_datagrams"))
     mb = len(messages) * SIZE / 1e6
-    return mb / encoded, mb / sent, mb / decoded
+    return [mb / t for t in seconds]
 
 
 def python_figures(rounds, count):
@@ -79,8 +117,7 @@ def python_figures(rounds, count):
     figures = {}
     for name, (kind, size) in CASES.items():
         results = [one_round(kind, size, messages) for _ in range(rounds)]
-        figures[name] = {work: summary([r[i] for r in results])
-                         for i, work in enumerate(("encode", "send", "decode"))}
+        figures[name] = [summary([r[i] for r in results]) for i in range(len(WORKS[kind]))]
     return figures
 
 
@@ -102,14 +139,12 @@ def main():
     py = python_figures(a.rounds, a.messages)
     print(f"libferry {ferry.library_version}: MB/s of payload, {SIZE}-byte messages, median "
           f"[range] of {a.rounds} rounds of {a.messages}\n")
-    print("| case | work | C API | Python | Python / C |")
+    print("| case | Python's work | C API | Python | Python / C |")
     print("|---|---|---|---|---|")
-    # Python's send-and-take row sets the same work against the C API's encoding figure.
-    for name in CASES:
-        for work, python_work in (("encode", "encode"), ("encode", "send"), ("decode", "decode")):
-            cf, pf = c[name][work], py[name][python_work]
-            label = "encode (Python: send + take)" if python_work == "send" else work
-            print(f"| {name} | {label} | {cf[0]:.0f} [{cf[1]:.0f}-{cf[2]:.0f}] | "
+    for name, (kind, _) in CASES.items():
+        for (label, c_work), pf in zip(WORKS[kind], py[name]):
+            cf = c[name][c_work]
+            print(f"| {name} | {label} | {c_work} {cf[0]:.0f} [{cf[1]:.0f}-{cf[2]:.0f}] | "
                   f"{pf[0]:.0f} [{pf[1]:.0f}-{pf[2]:.0f}] | {pf[0] / cf[0]:.2f} |")
 
 

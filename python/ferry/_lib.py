@@ -3,12 +3,15 @@
 The library is found at the path in the FERRY_LIBRARY environment variable (a build tree, the
 tests) or as the installed libferry.so.1.
 """
+import array
 import ctypes
 import errno
 import os
+import struct
 
 SONAME = "libferry.so.1"
 MAJOR = 1
+MINOR = 1  # the several-datagrams calls came with 1.1
 
 KIND_SERIAL = 1
 KIND_DATAGRAM = 2
@@ -28,6 +31,15 @@ class Event(ctypes.Structure):
         ("data", ctypes.c_void_p),
         ("length", ctypes.c_size_t),
     ]
+
+
+# struct ferry_event's bytes, for reading many events at once (far cheaper than field access).
+EVENT_STRUCT = struct.Struct("@iiiPN")
+# Datagram lengths go to the library as an array of size_t: "L" (unsigned long) is as wide.
+SIZE_ARRAY = "L"
+if EVENT_STRUCT.size != ctypes.sizeof(Event) or array.array(SIZE_ARRAY).itemsize != ctypes.sizeof(
+        ctypes.c_size_t):
+    raise ImportError("ferry: this platform's struct ferry_event or size_t is not as expected")
 
 
 class Counters(ctypes.Structure):
@@ -66,6 +78,11 @@ _PROTOTYPES = {
         _c.c_int,
         [_p, _p, _sz, _szp, _p, _sz, _c.POINTER(Event), _sz, _sz],
     ),
+    "ferry_codec_decode_datagrams": (
+        _c.c_int,
+        [_p, _p, _p, _sz, _szp, _p, _sz, _c.POINTER(Event), _sz, _sz],
+    ),
+    "ferry_codec_take_datagrams": (_c.c_int, [_p, _p, _sz, _p, _sz]),
     "ferry_codec_next": (_c.c_int, [_p, _c.POINTER(Event), _sz]),
     "ferry_codec_reset_input": (_c.c_int, [_p]),
     "ferry_codec_counters": (_c.c_int, [_p, _c.POINTER(Counters), _sz]),
@@ -92,14 +109,16 @@ def _load():
             f"ferry: cannot load {path} ({e}); install the libferry1 package or set "
             "FERRY_LIBRARY to the library's file"
         ) from None
+    lib.ferry_version.restype = _c.c_char_p
+    major, minor = ctypes.c_int(), ctypes.c_int()
+    version = lib.ferry_version(ctypes.byref(major), ctypes.byref(minor), None).decode()
+    if major.value != MAJOR or minor.value < MINOR:
+        raise ImportError(f"ferry: {path} is version {version}, this package needs "
+                          f"{MAJOR}.{MINOR} or a later {MAJOR}.x")
     for name, (restype, argtypes) in _PROTOTYPES.items():
         function = getattr(lib, name)
         function.restype = restype
         function.argtypes = argtypes
-    major = ctypes.c_int()
-    version = lib.ferry_version(ctypes.byref(major), None, None).decode()
-    if major.value != MAJOR:
-        raise ImportError(f"ferry: {path} is version {version}, this package needs {MAJOR}.x")
     return lib, version
 
 

@@ -1,4 +1,5 @@
 """The sans-I/O codec: messages in, serial-line bytes or datagrams out; bytes in, events out."""
+import array
 import ctypes
 import errno
 from typing import NamedTuple, Optional
@@ -30,6 +31,16 @@ _DEFAULT_SEGMENT = {"serial": 256, "datagram": 1024}
 _OUT_CAPACITY = 256 * 1024
 _EVENTS = 256
 _EVENT_SIZE = ctypes.sizeof(_lib.Event)
+_UNPACK_EVENTS = _lib.EVENT_STRUCT.iter_unpack
+# Datagrams move this many bytes (and at most this many datagrams) a library call: the buffers
+# Python makes for them stay small enough for malloc to reuse warm memory, where larger ones are
+# fresh mappings that cost a page fault every 4 KiB.
+_TAKE_CAPACITY = 64 * 1024
+_TAKE_COUNT = 256
+_FEED_COUNT = 64
+_SIZE_T = ctypes.sizeof(ctypes.c_size_t)
+# A Message without NamedTuple's keyword handling in __new__: a third of the cost.
+_new_tuple = tuple.__new__
 
 
 def _copy(address, length):
@@ -97,6 +108,7 @@ class Codec:
         self._consumed = ctypes.c_size_t()
         self._consumed_ref = ctypes.byref(self._consumed)
         self._encoded = None
+        self._take = None  # made by the first datagrams_to_send
         # Arguments by reference made once: ctypes.byref costs as much as the call itself.
         self._data = ctypes.c_void_p()
         self._length = ctypes.c_size_t()
@@ -105,6 +117,7 @@ class Codec:
 
     def _make_out(self):
         self._events = (_lib.Event * _EVENTS)()
+        self._events_address = ctypes.addressof(self._events)
         out = bytearray(_OUT_CAPACITY)
         self._out_view = memoryview(out)
         self._out_address = ctypes.addressof(ctypes.c_char.from_buffer(out))
@@ -175,13 +188,29 @@ class Codec:
         return data
 
     def datagrams_to_send(self):
-        """Takes every datagram queued (datagram kind)."""
+        """Takes every datagram queued (datagram kind), a list of bytes, in as few library calls
+        as 64 KiB at a time take."""
+        if self.kind != "datagram":
+            data = self.data_to_send()
+            return [data] if data else []
+        handle = self._h()
+        if self._take is None:
+            self._take = ctypes.create_string_buffer(_TAKE_CAPACITY)
+            self._take_lengths = (ctypes.c_size_t * _TAKE_COUNT)()
         datagrams = []
         while True:
-            datagram = self.data_to_send()
-            if not datagram:
+            rc = lib.ferry_codec_take_datagrams(handle, self._take, _TAKE_CAPACITY,
+                                                self._take_lengths, _TAKE_COUNT)
+            if rc <= 0:
+                if rc < 0:
+                    raise self._error(rc)
                 return datagrams
-            datagrams.append(datagram)
+            lengths = self._take_lengths[:rc]
+            blob = ctypes.string_at(self._take, sum(lengths))
+            at = 0
+            for length in lengths:
+                datagrams.append(blob[at : at + length])
+                at += length
 
     @property
     def pending(self):
@@ -232,31 +261,83 @@ class Codec:
             rc, used = self._decode(handle, None, 0, found)
         return found
 
+    def receive_datagrams(self, datagrams):
+        """Feeds several received datagrams (datagram kind; an iterable of bytes-like objects,
+        each one whole datagram) in as few library calls as their events take, and returns the
+        events completed, Message and Drop, in order: what receive_data on each gives."""
+        handle = self._h()
+        if self.kind != "datagram":
+            raise ValueError("receive_datagrams: a datagram kind codec only")
+        if self._out_view is None:
+            self._make_out()
+        datagrams = datagrams if type(datagrams) is list else list(datagrams)
+        found = []
+        for begin in range(0, len(datagrams), _FEED_COUNT):
+            self._decode_datagrams(handle, datagrams[begin : begin + _FEED_COUNT], found)
+        return found
+
+    def _decode_datagrams(self, handle, datagrams, found):
+        """Feeds the datagrams (one buffer and their lengths) in as many library calls as their
+        events take; the events appended to found."""
+        try:
+            data = b"".join(datagrams)
+        except TypeError:
+            raise TypeError("a datagram is a bytes-like object") from None
+        lengths = array.array(_lib.SIZE_ARRAY, map(len, datagrams))
+        if sum(lengths) != len(data):  # len() of a memoryview counts items, not bytes
+            lengths = array.array(_lib.SIZE_ARRAY, (len(_lib.as_buffer(d)) for d in datagrams))
+        data_address = ctypes.cast(data, ctypes.c_void_p).value
+        lengths_address = lengths.buffer_info()[0]
+        first = at = 0
+        total = len(lengths)
+        while True:
+            rc = lib.ferry_codec_decode_datagrams(
+                handle, data_address + at, lengths_address + first * _SIZE_T, total - first,
+                self._consumed_ref, self._out_address, _OUT_CAPACITY, self._events, _EVENTS,
+                _EVENT_SIZE)
+            if rc < 0:
+                raise self._error(rc)
+            taken = self._consumed.value
+            self._take_events(rc, found)
+            if taken:
+                at += sum(lengths[first : first + taken])
+                first += taken
+            elif rc == 0:  # nothing pending and nothing fed: all done
+                if first < total:
+                    raise RuntimeError("ferry: the library took no datagram and gave no event")
+                return
+
     def _decode(self, handle, data, length, found):
         """One ferry_codec_decode call; its events appended to found. Returns the number of
         events and the bytes of out they used."""
-        out_address = self._out_address
-        rc = lib.ferry_codec_decode(handle, data, length, self._consumed_ref, out_address,
+        rc = lib.ferry_codec_decode(handle, data, length, self._consumed_ref, self._out_address,
                                     _OUT_CAPACITY, self._events, _EVENTS, _EVENT_SIZE)
         if rc < 0:
             raise self._error(rc)
-        events, out = self._events, self._out_view
-        used = 0
-        for i in range(rc):
-            event = events[i]
-            if event.type == _lib.EVENT_MESSAGE:
-                length = event.length
-                start = event.data - out_address if length else 0
-                used = start + length
-                found.append(Message(event.id, bytes(out[start:used])))
-            elif event.type == _lib.EVENT_DROP:  # later kinds of event are not asked for
-                found.append(self._drop(event))
-        return rc, used
+        return rc, self._take_events(rc, found)
 
-    @staticmethod
-    def _drop(event):
-        return Drop(_DROP_NAMES.get(event.reason, "?"), None if event.id < 0 else event.id,
-                    event.length)
+    def _take_events(self, count, found):
+        """Appends the count events of the last library call to found; returns the bytes of out
+        their messages used."""
+        if count == 0:
+            return 0
+        raw = ctypes.string_at(self._events_address, count * _EVENT_SIZE)
+        events = list(_UNPACK_EVENTS(raw))
+        out_address = self._out_address
+        # The messages lie back to back from the start of out: copy them out in one piece.
+        used = 0
+        for kind, _, _, address, length in reversed(events):
+            if kind == _lib.EVENT_MESSAGE and length:
+                used = address - out_address + length
+                break
+        blob = self._out_view[:used].tobytes()
+        for kind, id, reason, address, length in events:
+            if kind == _lib.EVENT_MESSAGE:
+                start = address - out_address if length else 0
+                found.append(_new_tuple(Message, (id, blob[start : start + length])))
+            elif kind == _lib.EVENT_DROP:  # later kinds of event are not asked for
+                found.append(Drop(_DROP_NAMES.get(reason, "?"), None if id < 0 else id, length))
+        return used
 
     def reset_input(self):
         """Forgets a partly received frame and message (the line went away); counters stay."""

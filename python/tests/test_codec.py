@@ -130,3 +130,51 @@ def test_one_call_with_more_than_one_library_call_takes():
         sender = ferry.Codec("serial", 1021)
         stream = b"".join(sender.encode(m) for m in messages)
         assert [e.data for e in ferry.Codec().receive_data(stream)] == messages
+
+
+def test_several_datagrams_a_call_give_what_one_a_call_gives():
+    sender = ferry.Codec("datagram", 6)  # a message of n bytes takes n datagrams
+    messages = [bytes([i]) * 300 for i in range(3)] + [b""]
+    for m in messages:
+        sender.send(m)
+    taken = sender.datagrams_to_send()  # more than one library call takes
+    assert len(taken) == 901
+    datagrams = taken[:300] + [b"", bytes(1025)] + taken[300:600]
+    datagrams += [bytearray(taken[600]), memoryview(taken[601]).cast("H")] + taken[602:]
+    one_a_call = ferry.Codec("datagram")
+    expected = [e for d in datagrams for e in one_a_call.receive_data(d)]
+    assert [e.reason for e in expected if isinstance(e, ferry.Drop)] == ["invalid"] * 2
+    assert [e.data for e in expected if isinstance(e, ferry.Message)] == messages
+    batched = ferry.Codec("datagram")
+    assert batched.receive_datagrams(iter(datagrams)) == expected
+    assert batched.counters == one_a_call.counters
+    assert batched.receive_datagrams([]) == []
+
+
+def test_taking_datagrams_in_bulk_takes_them_whole_and_in_order():
+    one, bulk = ferry.Codec("datagram"), ferry.Codec("datagram")
+    for codec in (one, bulk):
+        codec.send(b"", id=9)
+        codec.send(bytes(range(256)) * 255 + b"A" * 255)  # 65,860 bytes out: two takes
+    singly = []
+    while datagram := one.data_to_send():
+        singly.append(datagram)
+    assert bulk.datagrams_to_send() == singly
+    assert bulk.pending == 0 and bulk.datagrams_to_send() == []
+    assert ferry.Codec("serial").datagrams_to_send() == []
+
+
+def test_several_datagrams_a_call_refuse_what_they_cannot_take():
+    with pytest.raises(ValueError, match="datagram"):
+        ferry.Codec("serial").receive_datagrams([b"x"])
+    with pytest.raises(TypeError, match="bytes-like"):
+        ferry.Codec("datagram").receive_datagrams([b"x", "text"])
+
+
+def test_a_message_after_an_empty_one_that_filled_the_buffer_comes_in_the_same_call():
+    # 200,000 bytes of messages, an empty one, then one that no longer fits the package's
+    # 256 KiB buffer: it must be taken with a further library call, not left for the next read.
+    messages = [bytes(50000)] * 4 + [b"", bytes(65535)]
+    sender = ferry.Codec("serial", 1021)
+    stream = b"".join(sender.encode(m) for m in messages)
+    assert [e.data for e in ferry.Codec().receive_data(stream)] == messages

@@ -25,4 +25,4 @@ def test_pip_installs_the_package_into_a_venv(tmp_path):
     out = subprocess.run(
         [python, "-c", "import ferry; print(ferry.__file__, ferry.library_version)"],
         check=True, env=env, capture_output=True, text=True, cwd=tmp_path).stdout
-    assert out.startswith(str(venv)) and out.split()[1] == "1.0.0", out
+    assert out.startswith(str(venv)) and out.split()[1] == "1.1.0", out

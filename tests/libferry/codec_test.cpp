@@ -231,7 +231,7 @@ TEST(Codec, CountersCopyOnlyWhatTheCallerKnows) {
   EXPECT_EQ(1u, k.sent_messages);
   EXPECT_EQ(0xEEEEEEEEEEEEEEEEu, k.sent_bytes);
   int major = 0;
-  EXPECT_STREQ("1.0.0", ferry_version(&major, nullptr, nullptr));
+  EXPECT_STREQ("1.1.0", ferry_version(&major, nullptr, nullptr));
   EXPECT_EQ(FERRY_VERSION_MAJOR, major);
 }
 
