@@ -221,12 +221,12 @@ void cSerialDecoder::frameDropped(cSide& side, cHDLC::DropReason reason, int len
   drop(side, kFrameDrops[reason]);
 }
 
-void cSerialDecoder::moduleUnitDropped(void* self, cStats::Counter reason) {
+void cSerialDecoder::moduleUnitDropped(void* self, cStats::Counter reason, int, int) {
   cSerialDecoder* d = static_cast<cSerialDecoder*>(self);
   d->drop(d->mModule, reason);
 }
 
-void cSerialDecoder::daemonUnitDropped(void* self, cStats::Counter reason) {
+void cSerialDecoder::daemonUnitDropped(void* self, cStats::Counter reason, int, int) {
   cSerialDecoder* d = static_cast<cSerialDecoder*>(self);
   d->drop(d->mDaemon, reason);
 }

@@ -77,8 +77,9 @@ class cSerialDecoder : private cBTModemListener {
   void commandByte(unsigned char byte);
   static void sentFrame(void* self, const unsigned char* payload, int len);
   static void sentFrameDropped(void* self, cHDLC::DropReason reason, int len);
-  static void moduleUnitDropped(void* self, cStats::Counter reason);
-  static void daemonUnitDropped(void* self, cStats::Counter reason);
+  // The drop event gives only the reason: the frame and segment events before it say what came.
+  static void moduleUnitDropped(void* self, cStats::Counter reason, int id, int length);
+  static void daemonUnitDropped(void* self, cStats::Counter reason, int id, int length);
 
   cDecodeOutput& mOut;
   cSettings mSettings;

@@ -21,7 +21,6 @@ cCodec::cCodec(int kind, int segmentSize)
       mNextId(0),
       mOutStart(0),
       mReassembler(*this, "peer"),
-      mUnitLength(0),
       mReportSegments(false),
       mEventCount(0),
       mEventNext(0),

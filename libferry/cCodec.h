@@ -52,10 +52,10 @@ class cCodec : private cLogSink {
   size_t encodeTo(int id, const void* data, size_t length, uint8_t* out);
 
   void onUnit(const unsigned char* unit, int length);
-  void onDrop(int reason, int length);
+  void onDrop(int reason, int id, int length);
   static void onFrame(void* self, const unsigned char* payload, int length);
   static void onFrameDrop(void* self, cHDLC::DropReason reason, int length);
-  static void onReassemblyDrop(void* self, cStats::Counter counter);
+  static void onReassemblyDrop(void* self, cStats::Counter counter, int id, int length);
   void warnLine(const char*) const override {}
   void errorLine(const char*) const override {}
 
@@ -91,7 +91,6 @@ class cCodec : private cLogSink {
   size_t mOutStart;  // bytes of mOut already taken
   cHDLC mHDLC;
   cReassembler mReassembler;
-  int mUnitLength;  // the unit being reassembled, for drop events
   bool mReportSegments;
   cEvent mEvents[kMaxEvents];
   int mEventCount;

@@ -32,30 +32,29 @@ const uint8_t kNoBytes[1] = {0};
 
 }  // namespace
 
-void cCodec::onDrop(int reason, int length) {
+void cCodec::onDrop(int reason, int id, int length) {
   ++mCounters.dropped[reason];
   if (mEventCount == kMaxEvents) return;  // cannot happen: see kMaxEvents
   cEvent& e = mEvents[mEventCount++];
   e.type = FERRY_EVENT_DROP;
-  e.id = -1;
+  e.id = id;
   e.reason = reason;
   e.length = static_cast<size_t>(length < 0 ? 0 : length);
   e.msg.reset();
 }
 
 void cCodec::onFrameDrop(void* self, cHDLC::DropReason reason, int length) {
-  static_cast<cCodec*>(self)->onDrop(kFrameDrops[reason], length);
+  static_cast<cCodec*>(self)->onDrop(kFrameDrops[reason], -1, length);
 }
 
-void cCodec::onReassemblyDrop(void* self, cStats::Counter counter) {
+void cCodec::onReassemblyDrop(void* self, cStats::Counter counter, int id, int length) {
   auto* codec = static_cast<cCodec*>(self);
   for (const cReassemblyDrop& d : kReassemblyDrops) {
-    if (d.counter == counter) codec->onDrop(d.reason, codec->mUnitLength);
+    if (d.counter == counter) codec->onDrop(d.reason, id, length);
   }
 }
 
 void cCodec::onUnit(const unsigned char* unit, int length) {
-  mUnitLength = length;
   YMsg::cHeader h;
   if (mReportSegments && mEventCount < kMaxEvents && length >= 0 && length <= 0xFFFF &&
       YMsg::parseHeader(unit, static_cast<unsigned short>(length), &h)) {

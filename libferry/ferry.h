@@ -97,13 +97,22 @@ enum ferry_option {
   FERRY_OPTION_SEGMENT_EVENTS = 1 /* value 1: also report FERRY_EVENT_SEGMENT; 0 (default): not */
 };
 
+/* What a drop says it dropped, by reason:
+ *   stale:          id of the partial message dropped, length the payload bytes it had collected
+ *                   (the new message's first segment is kept, not dropped);
+ *   lost-start, out-of-order, oversize: the segment's id and its length (header included; an
+ *                   out-of-order or oversize drop also drops the partial message of that id);
+ *   out-of-memory:  the unit's id (-1 if its header was not read) and its length;
+ *   invalid:        id -1, the unit's length (a frame's payload or a datagram);
+ *   bad-fcs, oversize-frame, aborted-frame: id -1, the frame's unescaped bytes collected
+ *                   (payload and check sequence, as far as they came). */
 struct ferry_event {
   int type;            /* enum ferry_event_type */
-  int id;              /* message id 0..127; for a drop, the message's id or -1 if unknown */
+  int id;              /* message id 0..127; for a drop, as above (-1 when unknown) */
   int reason;          /* enum ferry_drop for a drop, 0 for a message */
   const uint8_t* data; /* message bytes (ferry_codec_next: valid until the next codec call;
                           ferry_codec_decode: inside the caller's out buffer); NULL for a drop */
-  size_t length;       /* message length; for a drop, the bytes of the dropped unit or frame */
+  size_t length;       /* message length; for a drop, as above */
 };
 
 struct ferry_counters {

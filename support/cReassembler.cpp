@@ -30,9 +30,9 @@ void cReassembler::reset() {
   mNextIndex = 0;
 }
 
-void cReassembler::count(cStats::Counter counter) const {
+void cReassembler::count(cStats::Counter counter, int id, int length) const {
   if (mCounted >= 0) cStats::add(static_cast<cStats::Dir>(mCounted), counter);
-  if (mReport != nullptr) mReport(mReportContext, counter);
+  if (mReport != nullptr) mReport(mReportContext, counter, id, length);
 }
 
 // Lines are formatted on the stack: a warning never needs memory.
@@ -55,7 +55,7 @@ void cReassembler::dropPending(const char* why) {
 }
 
 void cReassembler::dropInvalid(int length, const char* why) {
-  count(cStats::kInvalidUnits);
+  count(cStats::kInvalidUnits, -1, length);
   if (mLimit.pass())
     warn("From %s: invalid segment of %d bytes dropped%s%s", mDirection, length, why,
          mLimit.held());
@@ -64,8 +64,8 @@ void cReassembler::dropInvalid(int length, const char* why) {
 // Running out of memory drops the unit (and a partial message it was being added to); the
 // reassembler stays usable.
 YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
+  YMsg::cHeader h{-1, 0, false, 0};  // id -1 until the header is read
   try {
-    YMsg::cHeader h;
     if (length < 0 || length > 0xFFFF ||
         !YMsg::parseHeader(data, static_cast<unsigned short>(length), &h)) {
       dropInvalid(length, "");
@@ -73,7 +73,7 @@ YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
     }
     return take(h, data, static_cast<unsigned short>(length));
   } catch (const std::bad_alloc&) {
-    count(cStats::kOutOfMemory);
+    count(cStats::kOutOfMemory, h.id, length);
     delete mPendingMsg;
     mPendingMsg = nullptr;
     mNextIndex = 0;
@@ -90,7 +90,8 @@ YMsg* cReassembler::onUnit(const unsigned char* data, int length) {
 YMsg* cReassembler::take(const YMsg::cHeader& h, const unsigned char* data, unsigned short length) {
   if (h.index == 0) {
     if (mPendingMsg != nullptr) {
-      count(cStats::kStalePartials);
+      count(cStats::kStalePartials, mPendingMsg->getMsgId(),
+            static_cast<int>(mPendingMsg->payload().size()));
       dropPending("a new message started");
     }
     YMsg* seg = YMsg::parseMsg(data, length);
@@ -101,22 +102,22 @@ YMsg* cReassembler::take(const YMsg::cHeader& h, const unsigned char* data, unsi
   }
 
   if (mPendingMsg == nullptr) {
-    count(cStats::kLostStarts);
+    count(cStats::kLostStarts, h.id, length);
     if (mLimit.pass())
       warn("From %s: segment %d of message %d dropped: the start of its message was lost%s",
            mDirection, h.index, h.id, mLimit.held());
   } else if (h.id != mPendingMsg->getMsgId()) {
-    count(cStats::kLostStarts);
+    count(cStats::kLostStarts, h.id, length);
     if (mLimit.pass())
       warn("From %s: segment %d of message %d dropped: message %d is being collected%s", mDirection,
            h.index, h.id, mPendingMsg->getMsgId(), mLimit.held());
   } else if (h.index != mNextIndex) {
-    count(cStats::kOutOfOrder);
+    count(cStats::kOutOfOrder, h.id, length);
     char why[64];
     snprintf(why, sizeof why, "segment %d arrived, segment %d was expected", h.index, mNextIndex);
     dropPending(why);
   } else if (!mPendingMsg->addSegmentUnit(data, length)) {
-    count(cStats::kOversize);
+    count(cStats::kOversize, h.id, length);
     dropPending("the message would exceed 65535 bytes");
   } else {
     ++mNextIndex;

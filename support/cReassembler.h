@@ -32,9 +32,12 @@ class cReassembler {
   // Forgets the partial message without a drop (its line went away).
   void reset();
 
-  // Also reports every drop, as it happens, to report(context, reason) with the counter that
-  // counts it (kInvalidUnits, kStalePartials, kLostStarts, kOutOfOrder, kOversize, kOutOfMemory).
-  using cDropReport = void (*)(void* context, cStats::Counter reason);
+  // Also reports every drop, as it happens, to report(context, reason, id, length) with the
+  // counter that counts it (kInvalidUnits, kStalePartials, kLostStarts, kOutOfOrder, kOversize,
+  // kOutOfMemory) and what was dropped: for a stale partial message its id and the payload bytes
+  // it had collected; otherwise the unit's length and its message id, or -1 when the unit has no
+  // valid header (invalid, or out of memory before its header was read).
+  using cDropReport = void (*)(void* context, cStats::Counter reason, int id, int length);
   void reportDropsTo(cDropReport report, void* context) {
     mReport = report;
     mReportContext = context;
@@ -45,7 +48,7 @@ class cReassembler {
  private:
   YMsg* take(const YMsg::cHeader& h, const unsigned char* data, unsigned short length);
   void dropPending(const char* why);
-  void count(cStats::Counter counter) const;
+  void count(cStats::Counter counter, int id, int length) const;
   void warn(const char* fmt, ...) const __attribute__((format(printf, 2, 3)));
 
   const cLogSink& mLog;

@@ -17,7 +17,8 @@ class Message(NamedTuple):
 
 class Drop(NamedTuple):
     """Received data that was dropped: the reason under the daemon's counter name ("bad-fcs"),
-    the message id when known (else None) and the bytes of the dropped unit or frame."""
+    the message id when known (else None) and the bytes dropped: for "stale" the partial
+    message's payload so far (the new message is kept), otherwise the dropped unit or frame."""
 
     reason: str
     id: Optional[int]

@@ -17,6 +17,8 @@ void takeEvents(ferry_codec* c, cDecoded* out) {
       out->ids.push_back(ev.id);
     } else {
       out->drops.push_back(ferry_drop_name(ev.reason));
+      out->dropIds.push_back(ev.id);
+      out->dropLengths.push_back(ev.length);
     }
   }
 }

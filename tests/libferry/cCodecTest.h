@@ -25,6 +25,8 @@ struct cDecoded {
   std::vector<std::vector<uint8_t>> messages;
   std::vector<int> ids;
   std::vector<std::string> drops;  // drop names, in order
+  std::vector<int> dropIds;
+  std::vector<size_t> dropLengths;
 };
 
 // Feeds bytes in pieces of at most piece bytes (serial kind) and takes every event.

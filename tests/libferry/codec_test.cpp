@@ -189,6 +189,28 @@ TEST(Codec, ResetInputForgetsThePartialMessage) {
   EXPECT_TRUE(got.drops.empty());
 }
 
+// A drop says what it dropped: a partial message dropped for a new one is named by its own id
+// and the payload it had collected (the new first segment is kept); a segment whose start was
+// lost by its id and length.
+TEST(Codec, DropsNameTheMessageAndBytesDropped) {
+  cCodecPtr tx(FERRY_KIND_DATAGRAM, 16);  // 11 payload bytes a segment
+  std::vector<uint8_t> a = awkward(30), b = awkward(20);
+  ferry_codec_send(tx, a.data(), a.size(), 5);
+  std::vector<std::vector<uint8_t>> five = takeOutput(tx);
+  ferry_codec_send(tx, b.data(), b.size(), 6);
+  std::vector<std::vector<uint8_t>> six = takeOutput(tx);
+  ASSERT_EQ(3u, five.size());
+  ASSERT_EQ(2u, six.size());
+  cCodecPtr rx(FERRY_KIND_DATAGRAM, 0);
+  cDecoded got = feedDatagrams(rx, {five[0], five[1], six[0], five[2], six[1]});
+  ASSERT_EQ((std::vector<std::string>{"stale", "lost-start"}), got.drops);
+  EXPECT_EQ((std::vector<int>{5, 5}), got.dropIds);
+  EXPECT_EQ((std::vector<size_t>{22, five[2].size()}), got.dropLengths);
+  ASSERT_EQ(1u, got.messages.size());
+  EXPECT_EQ(6, got.ids[0]);
+  EXPECT_EQ(b, got.messages[0]);
+}
+
 TEST(Codec, BadInputIsRefusedWithAMessage) {
   ferry_codec* c = reinterpret_cast<ferry_codec*>(1);
   EXPECT_EQ(-EINVAL, ferry_codec_new(FERRY_KIND_SERIAL, 5, &c));
