@@ -149,7 +149,10 @@ std::vector<cDecodeCase> decodeCases() {
        D,
        {Bytes{1, 2, 3, 4}, segment(1, 0, true, "abc") + Bytes{0}, Bytes{},
         segment(2, 0, true, "")}},
-      {"stale", "stale", D, {segment(1, 0, false, "ab"), segment(2, 0, true, "cd")}},
+      {"stale",
+       "stale",
+       D,
+       {segment(1, 0, false, "ab"), segment(1, 1, false, "cde"), segment(2, 0, true, "xy")}},
       {"lost-start",
        "lost-start",
        D,
@@ -173,7 +176,9 @@ std::string events(ferry_codec* c, const cDecodeCase& k, ferry_counters* counter
         out += "{\"message\": " + cVectorJson::hex(Bytes(ev.data, ev.data + ev.length)) +
                ", \"id\": " + std::to_string(ev.id) + "}";
       else
-        out += "{\"drop\": " + cVectorJson::quote(ferry_drop_name(ev.reason)) + "}";
+        out += "{\"drop\": " + cVectorJson::quote(ferry_drop_name(ev.reason)) +
+               ", \"id\": " + std::to_string(ev.id) + ", \"length\": " + std::to_string(ev.length) +
+               "}";
     }
   };
   for (const Bytes& in : k.input) {

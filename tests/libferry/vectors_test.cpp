@@ -68,6 +68,8 @@ TEST(Vectors, ReceivedBytesGiveTheListedEventsAndCounters) {
     for (const cJson& e : c["events"].items) {
       if (e.has("drop")) {
         ASSERT_LT(d, got.drops.size());
+        EXPECT_EQ(e["id"].number, got.dropIds[d]);
+        EXPECT_EQ(e["length"].number, (long long)got.dropLengths[d]);
         EXPECT_EQ(e["drop"].text, got.drops[d++]);
       } else {
         ASSERT_LT(m, got.messages.size());
