@@ -65,10 +65,10 @@ void cFrameReceiver::onEvent(const ferry_event& e) {
   if (e.reason <= 0 || e.reason >= kReasons) return;
   if (mCounted >= 0) cStats::add(static_cast<cStats::Dir>(mCounted), kCounters[e.reason]);
   if (!mLimit.pass()) return;
-  // A stale drop's length is the new message's first segment, which is kept.
+  // A stale drop is a partial message (its payload so far), not a unit.
   if (e.reason == FERRY_DROP_STALE)
-    mLog.warn("From %s: a partial message dropped, a new one started (stale)%s", mDirection,
-              mLimit.held());
+    mLog.warn("From %s: partial message %d of %zu bytes dropped, a new one started (stale)%s",
+              mDirection, e.id, e.length, mLimit.held());
   else
     mLog.warn("From %s: %zu bytes dropped (%s)%s", mDirection, e.length, ferry_drop_name(e.reason),
               mLimit.held());

@@ -209,8 +209,9 @@ TEST(FerrycatInput, GarbageFromTheDaemonIsCountedByReasonAndTheNextMessageArrive
       << broker.err();
   EXPECT_NE(std::string::npos, broker.err().find("From ferryd: 0 bytes dropped (invalid)"))
       << broker.err();
-  EXPECT_NE(std::string::npos, broker.err().find("From ferryd: a partial message dropped, a new "
-                                                 "one started (stale)"))
+  EXPECT_NE(std::string::npos, broker.err().find("From ferryd: partial message 3 of " +
+                                                 std::to_string(three[0].size() - 5) +
+                                                 " bytes dropped, a new one started (stale)"))
       << broker.err();
   EXPECT_NE(std::string::npos,
             broker.err().find(std::to_string(four[2].size()) + " bytes dropped (out-of-order)"))
