@@ -67,6 +67,20 @@ TEST_F(OutOfMemory, ReassemblyDropsTheUnitAndGoesOn) {
   cYlog owner("cBTMsg");
   cReassembler r(owner, "module to broker", cStats::kNorth);
   Bytes first = unit(3, 0, false, 300), last = unit(3, 1, true, 200);
+  // Each drop reports the unit it dropped, by its id too: the header is read before anything is
+  // allocated.
+  struct cDrop {
+    cStats::Counter reason;
+    int id, length;
+  };
+  std::vector<cDrop> drops;
+  drops.reserve(100);  // no allocation in the report while allocations fail
+  r.reportDropsTo(
+      [](void* to, cStats::Counter reason, int id, int length) {
+        auto* d = static_cast<std::vector<cDrop>*>(to);
+        if (d->size() < d->capacity()) d->push_back({reason, id, length});
+      },
+      &drops);
   everyAllocationFails(
       [&](long n) {
         cTestNew::failNth(n);
@@ -80,6 +94,13 @@ TEST_F(OutOfMemory, ReassemblyDropsTheUnitAndGoesOn) {
         EXPECT_EQ(500u, b->payload().size()) << n;
       });
   EXPECT_GT(outOfMemory(cStats::kNorth), 0u);
+  int oom = 0;
+  for (const cDrop& d : drops) {  // the others are lost starts: a first unit was dropped
+    EXPECT_EQ(3, d.id);
+    EXPECT_TRUE(d.length == int(first.size()) || d.length == int(last.size())) << d.length;
+    oom += d.reason == cStats::kOutOfMemory;
+  }
+  EXPECT_GT(oom, 0);
 }
 
 TEST_F(OutOfMemory, SerialReadIsDroppedAndTheNextLineParsed) {
