@@ -2,6 +2,10 @@
 
 #include <dirent.h>
 #include <limits.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,10 +15,21 @@
 
 namespace {
 
-std::string readLink(const std::string& path) {
-  char target[PATH_MAX];
-  ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-  return n > 0 ? std::string(target, n) : std::string();
+const unsigned kPtmxMajor = 5, kPtmxMinor = 2;  // /dev/ptmx and /dev/pts/ptmx alike
+
+// The line as the kernel knows it. A pseudo-terminal's slave is known by its inode: every devpts
+// instance (a container's, say) numbers its terminals from 0 with the same device numbers, and
+// /proc names them all /dev/pts/N. Any other device by its number, whichever node opened it.
+struct cLine {
+  struct stat st;
+  bool pty;
+  int index;  // its pseudo-terminal number, or -1
+};
+
+bool sameLine(const struct stat& st, const cLine& line) {
+  if (!S_ISCHR(st.st_mode)) return false;
+  if (line.pty) return st.st_dev == line.st.st_dev && st.st_ino == line.st.st_ino;
+  return st.st_rdev == line.st.st_rdev;
 }
 
 // The pseudo-terminal number of /dev/pts/N, or -1.
@@ -34,18 +49,17 @@ bool isMasterOf(const std::string& pidDir, const char* fd, int index) {
   return false;
 }
 
-// Whether pid holds the device (and whether it holds the pty's master too).
-void scanFds(const std::string& pidDir, const std::string& device, int pts, bool* holds,
-             bool* provides) {
+// Whether pid holds the line (and whether it holds the pty's master too).
+void scanFds(const std::string& pidDir, const cLine& line, bool* holds, bool* provides) {
   DIR* dir = opendir((pidDir + "/fd").c_str());
   if (dir == nullptr) return;
   while (dirent* e = readdir(dir)) {
     if (e->d_name[0] == '.') continue;
-    std::string target = readLink(pidDir + "/fd/" + e->d_name);
-    if (target == device) *holds = true;
-    if (pts >= 0 && target == "/dev/ptmx" && isMasterOf(pidDir, e->d_name, pts)) *provides = true;
-    if (pts >= 0 && target.compare(0, 13, "/dev/pts/ptmx") == 0 &&
-        isMasterOf(pidDir, e->d_name, pts))
+    struct stat st;
+    if (stat((pidDir + "/fd/" + e->d_name).c_str(), &st) != 0) continue;
+    if (sameLine(st, line)) *holds = true;
+    if (line.index >= 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) == kPtmxMajor &&
+        minor(st.st_rdev) == kPtmxMinor && isMasterOf(pidDir, e->d_name, line.index))
       *provides = true;
   }
   closedir(dir);
@@ -76,8 +90,11 @@ std::vector<cCheckHolders::cHolder> cCheckHolders::find(const std::string& devic
   std::vector<cHolder> holders;
   char real[PATH_MAX];
   if (realpath(devicePath.c_str(), real) == nullptr) return holders;
-  std::string device = real;
-  int pts = ptsIndex(device);
+  cLine line;
+  struct statfs fs;
+  if (stat(real, &line.st) != 0 || !S_ISCHR(line.st.st_mode)) return holders;
+  line.pty = statfs(real, &fs) == 0 && fs.f_type == DEVPTS_SUPER_MAGIC;
+  line.index = line.pty ? ptsIndex(real) : -1;
   pid_t self = getpid();
   DIR* proc = opendir("/proc");
   if (proc == nullptr) return holders;
@@ -88,7 +105,7 @@ std::vector<cCheckHolders::cHolder> cCheckHolders::find(const std::string& devic
     std::string pidDir = std::string("/proc/") + e->d_name;
     bool holds = false;
     bool provides = false;
-    scanFds(pidDir, device, pts, &holds, &provides);
+    scanFds(pidDir, line, &holds, &provides);
     if (!holds || provides) continue;
     std::string comm = commOf(pidDir);
     holders.push_back({static_cast<pid_t>(pid), comm, runsFerryd(pidDir, comm)});

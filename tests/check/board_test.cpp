@@ -1,10 +1,16 @@
 // ferryd --check on the simulated board, each finding as an integrator would meet it.
 #include <fcntl.h>
+#include <limits.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -149,6 +155,69 @@ TEST(Check, ALineHeldByAnotherProgramIsNamedAndLeftAlone) {
   EXPECT_EQ(1, r.status) << r.out;
   EXPECT_TRUE(r.has("is held by sleep (pid " + std::to_string(holder) + ")")) << r.out;
   EXPECT_TRUE(b.module().commands().empty()) << "the module was queried";
+}
+
+namespace {
+
+// In a devpts instance of its own (as a booted container has), opens terminals up to number
+// index and leaves that one's slave to a process called ferryd, its master to its parent.
+// Runs in a child of the test: exits 2 when no private instance can be mounted (not root).
+[[noreturn]] void holdTwin(int index, const char* slavePath, int report) {
+  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+      mount("devpts", "/dev/pts", "devpts", 0, "newinstance,ptmxmode=0600") != 0)
+    _exit(2);
+  int masters[64];
+  for (int i = 0; i <= index; ++i) masters[i] = open("/dev/pts/ptmx", O_RDWR | O_NOCTTY);
+  int unlock = 0, number = -1;
+  if (ioctl(masters[index], TIOCSPTLCK, &unlock) != 0 ||
+      ioctl(masters[index], TIOCGPTN, &number) != 0 || number != index)
+    _exit(3);
+  int slave = open(slavePath, O_RDWR | O_NOCTTY);
+  pid_t holder = slave < 0 ? -1 : fork();
+  if (holder == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    for (int i = 0; i <= index; ++i) close(masters[i]);
+    dup2(slave, STDIN_FILENO);
+    execl("/bin/sleep", "ferryd", "30", static_cast<char*>(nullptr));
+    _exit(1);
+  }
+  if (holder < 0 || write(report, &holder, sizeof holder) != sizeof holder) _exit(4);
+  close(slave);
+  execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));  // keeps the masters
+  _exit(1);
+}
+
+}  // namespace
+
+// A container's daemon on its own /dev/pts/N, N the bench line's number too: /proc names both
+// /dev/pts/N, yet the line is free.
+TEST(Check, ATerminalOfTheSameNumberInAnotherDevptsIsNotTheLine) {
+  cBench b;
+  char real[PATH_MAX];
+  ASSERT_NE(nullptr, realpath(b.module().ttyPath().c_str(), real));
+  std::string slave = real;
+  int index = atoi(slave.c_str() + 9);
+  ASSERT_EQ("/dev/pts/" + std::to_string(index), slave);
+  if (index >= 64) GTEST_SKIP() << slave << ": too many terminals open on this system";
+  int report[2];
+  ASSERT_EQ(0, pipe2(report, O_CLOEXEC));
+  pid_t parent = fork();
+  if (parent == 0) holdTwin(index, slave.c_str(), report[1]);
+  close(report[1]);
+  pid_t holder = -1;
+  bool started = read(report[0], &holder, sizeof holder) == sizeof holder;
+  close(report[0]);
+  for (int i = 0; started && i < 200 && commOf(holder) != "sleep"; ++i) usleep(10000);
+  cCheckResult r;
+  if (started) r = runCheck(b, {"--as-me"});
+  if (started) kill(holder, SIGKILL);
+  kill(parent, SIGKILL);
+  int status = 0;
+  waitpid(parent, &status, 0);
+  if (!started) GTEST_SKIP() << "no devpts instance of its own (needs root), status " << status;
+  EXPECT_TRUE(r.has("ok   serial  no other program holds " + b.module().ttyPath())) << r.out;
+  EXPECT_TRUE(r.has("module answers")) << r.out;
+  EXPECT_FALSE(r.has(std::to_string(holder))) << r.out;
 }
 
 namespace {
