@@ -279,7 +279,8 @@ dev_link=$(in_ct readlink -f "$(dirname "$so")/libferry.so" || true)
 if in_ct sh -c 'command -v pkg-config' >/dev/null; then
   pc=$(in_ct pkg-config --modversion libferry 2>&1) || fail "pkg-config --modversion libferry: $pc"
   [ "$pc" = "$lib_version" ] || fail "pkg-config says libferry $pc, the package is $lib_version"
-  pc_libs=$(in_ct pkg-config --libs libferry)
+  pc_libs=$(in_ct pkg-config --libs libferry | xargs)
+  [[ " $pc_libs " == *" -lferry "* ]] || fail "pkg-config --libs libferry gives '$pc_libs', without -lferry"
   header=$(in_ct pkg-config --variable=includedir libferry)/ferry.h
   in_ct test -f "$header" || fail "no $header, where libferry.pc says the header is"
   pc_line="pkg-config: libferry $pc, '$pc_libs', $header"
@@ -287,8 +288,11 @@ else
   pc_line="no pkg-config in the root: libferry.pc not read"
   echo "boot-check: note $pc_line"
 fi
+# The installed package and library alone: nsenter passes this shell's environment on, and
+# FERRY_LIBRARY or PYTHONPATH (a developer's build tree) would lead Python elsewhere.
+python=(env -u FERRY_LIBRARY -u PYTHONPATH python3)
 # The file the import mapped, from the interpreter's own memory map.
-py=$(in_ct python3 -c 'import ferry
+py=$(in_ct "${python[@]}" -c 'import ferry
 print(ferry.__version__, ferry.library_version,
       next(l.split()[-1] for l in open("/proc/self/maps") if "libferry" in l))' 2>&1) ||
   fail "python3 -c 'import ferry': $py"
@@ -306,6 +310,8 @@ part "check 2b (library packages)"
 # module stand-in's air side, both ways at once; then the module hangs up and comes back, and the
 # relay again. Messages: "AT-AB" with flag and escape bytes, a lone 0x7E, a lone 0x7D and 3000
 # bytes holding every value, as hex files. Each end's JSON output must be exactly its messages.
+# Then the Python package's echo peer example on the air side sends ferrycat broker's messages
+# back: the broker's output must be exactly its own messages.
 relay_dir=/root/boot/relay
 mkdir -p "$root$relay_dir"
 peer_says() {  # text, n: until the module stand-in's log holds n lines with text (false: it ended)
@@ -403,7 +409,7 @@ echo_round() {  # round: the Python package's echo peer on the air side sends ea
   rm -f "$out".*
   broker_start "$out" "$out.echo.out" "echo peer on" "${messages[@]}"
   t=$(now)
-  in_ct timeout 60 python3 "$echo_example" "$air" >"$out.echo.out" 2>"$out.echo.err" </dev/null &
+  in_ct timeout 60 "${python[@]}" "$echo_example" "$air" >"$out.echo.out" 2>"$out.echo.err" </dev/null &
   echo_pid=$!
   wait "$broker" || b_rc=$?
   # The echo peer serves until its line closes, which the air side's does not: it is ended with
