@@ -270,18 +270,19 @@ apt_get in_ct -- install -y -q "${lib_paths[@]}" </dev/null >"$work/install-lib-
 for p in libferry1 libferry-dev python3-ferry; do
   [ "$(in_ct dpkg-query -W -f='${Status}' "$p")" = "install ok installed" ] || fail "dpkg status of $p"
 done
-so=$(in_ct ldconfig -p | awk '$1 == "libferry.so.1" { print $NF; exit }')
+# awk reads to the end: leaving early would end ldconfig with SIGPIPE, a failed pipeline.
+so=$(in_ct ldconfig -p | awk '$1 == "libferry.so.1" && !n++ { print $NF }') || fail "ldconfig -p failed"
 [ -n "$so" ] || fail "libferry.so.1 is not in the loader's cache (ldconfig -p)"
-lib_file=$(in_ct readlink -f "$so")
+lib_file=$(in_ct readlink -f "$so") || fail "readlink -f $so failed"
 [ "$(basename "$lib_file")" = "libferry.so.$lib_version" ] || fail "libferry.so.1 leads to $lib_file, not libferry.so.$lib_version"
 dev_link=$(in_ct readlink -f "$(dirname "$so")/libferry.so" || true)
 [ "$dev_link" = "$lib_file" ] || fail "the development link $(dirname "$so")/libferry.so leads to '$dev_link', not $lib_file"
 if in_ct sh -c 'command -v pkg-config' >/dev/null; then
   pc=$(in_ct pkg-config --modversion libferry 2>&1) || fail "pkg-config --modversion libferry: $pc"
   [ "$pc" = "$lib_version" ] || fail "pkg-config says libferry $pc, the package is $lib_version"
-  pc_libs=$(in_ct pkg-config --libs libferry | xargs)
+  pc_libs=$(in_ct pkg-config --libs libferry | xargs) || fail "pkg-config --libs libferry failed"
   [[ " $pc_libs " == *" -lferry "* ]] || fail "pkg-config --libs libferry gives '$pc_libs', without -lferry"
-  header=$(in_ct pkg-config --variable=includedir libferry)/ferry.h
+  header=$(in_ct pkg-config --variable=includedir libferry)/ferry.h || fail "pkg-config --variable=includedir libferry failed"
   in_ct test -f "$header" || fail "no $header, where libferry.pc says the header is"
   pc_line="pkg-config: libferry $pc, '$pc_libs', $header"
 else
@@ -300,8 +301,7 @@ read -r py_version py_lib_version py_mapped <<<"$py"
 [ "$py_version $py_lib_version" = "$version $lib_version" ] ||
   fail "python3 -c 'import ferry' gives versions $py_version (package) and $py_lib_version (library)"
 [ "$(in_ct readlink -f "$py_mapped")" = "$lib_file" ] || fail "import ferry loaded $py_mapped, not $lib_file"
-echo_example=$(in_ct dpkg -L python3-ferry | grep '/echo_peer\.py$' || true)
-[ -n "$echo_example" ] || fail "python3-ferry installed no echo_peer.py example"
+echo_example=$(in_ct dpkg -L python3-ferry | grep '/echo_peer\.py$') || fail "python3-ferry installed no echo_peer.py example"
 pass "library packages: libferry.so.1 -> $lib_file (loader's cache, development link); $pc_line; import ferry $py_version on libferry $py_lib_version; example $echo_example"
 part "check 2b (library packages)"
 
