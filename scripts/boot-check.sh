@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian package into a booted Debian 12 (systemd as PID 1 in systemd-nspawn) and
-# uses it there as an integrator would: the unit's user and sandbox, the journal, the relay
-# through the installed daemon under its real sandbox (the installed ferrycat at both ends, the
-# module stand-in inside the container), the device allow-list, restart on a crash, a quick stop,
-# the watchdog when the unit has one, upgrade, remove and purge.
+# uses it there as an integrator would: the unit's user and sandbox, the journal, the library
+# packages (libferry1, libferry-dev, python3-ferry), the relay through the installed daemon under
+# its real sandbox (the installed ferrycat at both ends, then the installed Python echo peer at
+# the air side; the module stand-in inside the container), the device allow-list, restart on a
+# crash, a quick stop, the watchdog when the unit has one, upgrade, remove and purge.
 # Usage: scripts/boot-check.sh [amd64|armhf]   (default amd64; armhf runs under qemu-user)
-# Needs the package (scripts/package.sh) and ferryd-boot-peer (a build with the tests:
+# Needs the packages (scripts/package.sh) and ferryd-boot-peer (a build with the tests:
 # build/normal, or build/armhf from scripts/cross.sh). The minimal root is cached as a tarball in
 # build/boot/; every run boots a fresh copy of it. On a machine without systemd-nspawn or cgroup2
 # it says so in one line and exits 0. The host must not run systemd itself (CI's does not): the
@@ -19,7 +20,11 @@ case "$arch" in
   *) echo "boot-check: unknown architecture $arch (amd64 or armhf)" >&2; exit 2 ;;
 esac
 version=$(sed -n 's/^project(ferryd VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+lib_version=$(sed -n 's/^set(FERRY_VERSION \([0-9.]*\))/\1/p' CMakeLists.txt)
 deb=build/packages/ferryd_${version}_$arch.deb
+# The library packages: the C library, its development files and the Python package on it.
+lib_debs=("build/packages/libferry1_${lib_version}_$arch.deb" "build/packages/libferry-dev_${lib_version}_$arch.deb"
+  "build/packages/python3-ferry_${version}_all.deb")
 peer=build/normal/bench/boot/ferryd-boot-peer
 [ "$arch" = amd64 ] || peer=build/$arch/bench/boot/ferryd-boot-peer
 work=$PWD/build/boot
@@ -51,7 +56,9 @@ if ! command -v systemd-nspawn >/dev/null; then
   echo "boot-check: skipped: no systemd-nspawn on this machine"
   exit 0
 fi
-[ -f "$deb" ] || { echo "boot-check: no $deb (run scripts/package.sh $arch)" >&2; exit 1; }
+for f in "$deb" "${lib_debs[@]}"; do
+  [ -f "$f" ] || { echo "boot-check: no $f (run scripts/package.sh $arch)" >&2; exit 1; }
+done
 [ -x "$peer" ] || { echo "boot-check: no $peer (build with the tests)" >&2; exit 1; }
 
 # --- Timing and outcome -----------------------------------------------------------------------
@@ -80,13 +87,14 @@ cg=ferryd-boot-$$
 nspawn_pid=
 pid1=
 peer_pid=
+echo_pid=
 binfmt_held=
 cleanup() {
-  local rc=$?
-  if [ -n "$peer_pid" ]; then  # nsenter and, below it, the stand-ins inside the container
-    for p in $(pgrep -P "$peer_pid"); do kill -KILL "$p" 2>/dev/null || true; done
-    kill -KILL "$peer_pid" 2>/dev/null || true
-  fi
+  local rc=$? n
+  for n in $peer_pid $echo_pid; do  # nsenter and, below it, the programs inside the container
+    for p in $(pgrep -P "$n"); do kill -KILL "$p" 2>/dev/null || true; done
+    kill -KILL "$n" 2>/dev/null || true
+  done
   if [ -n "$nspawn_pid" ] && kill -0 "$nspawn_pid" 2>/dev/null; then
     # The container powers off (about a second; under emulation it can hang in rescue mode).
     kill -TERM "$nspawn_pid" 2>/dev/null || true
@@ -144,7 +152,8 @@ for f in /etc/apt/sources.list.d/*.sources /etc/apt/sources.list; do
   [ -s "$f" ] && { sources=$f; break; }
 done
 [ -n "$sources" ] || fail "no apt sources file on this machine"
-include=systemd,systemd-sysv,dbus,adduser,liblog4cpp5v5,init-system-helpers
+# python3 for python3-ferry and its echo peer, pkgconf to read libferry's pkg-config file.
+include=systemd,systemd-sysv,dbus,adduser,liblog4cpp5v5,init-system-helpers,python3,pkgconf
 tarball=$work/root-$arch.tar
 stamp="$arch $include $(md5sum <"$sources")"
 if [ ! -f "$tarball" ] || [ "$(cat "$tarball.stamp" 2>/dev/null)" != "$stamp" ]; then
@@ -162,7 +171,7 @@ tar -C "$root" -xf "$tarball"
 printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
 echo "$machine" >"$root/etc/hostname"
 mkdir -p "$root/root/boot"
-cp "$deb" "$peer" "$root/root/boot/"
+cp "$deb" "${lib_debs[@]}" "$peer" "$root/root/boot/"
 part "root unpacked ($(du -sm "$root" | cut -f1) MB)"
 
 # --- Boot -------------------------------------------------------------------------------------
@@ -249,11 +258,60 @@ awk -v l="$lag" 'BEGIN { exit !(l < 1 && l > -1) }' || fail "start-up line reach
 pass "start-up line in the journal $lag s after the daemon wrote it"
 part "checks 1-2"
 
+# --- 2b. The library packages, as an app developer on the board installs them ------------------
+# libferry1, libferry-dev and python3-ferry: the soname found through the loader's cache, the
+# development link and the pkg-config file leading to the same library, the header where the
+# pkg-config file says, and Python importing the package on that very file. Its echo peer
+# example runs against the daemon in check 3.
+lib_paths=()
+for f in "${lib_debs[@]}"; do lib_paths+=("/root/boot/$(basename "$f")"); done
+apt_get in_ct -- install -y -q "${lib_paths[@]}" </dev/null >"$work/install-lib-$arch.log" 2>&1 ||
+  { cat "$work/install-lib-$arch.log" >&2; fail "apt-get install of the library packages"; }
+for p in libferry1 libferry-dev python3-ferry; do
+  [ "$(in_ct dpkg-query -W -f='${Status}' "$p")" = "install ok installed" ] || fail "dpkg status of $p"
+done
+# awk reads to the end: leaving early would end ldconfig with SIGPIPE, a failed pipeline.
+so=$(in_ct ldconfig -p | awk '$1 == "libferry.so.1" && !n++ { print $NF }') || fail "ldconfig -p failed"
+[ -n "$so" ] || fail "libferry.so.1 is not in the loader's cache (ldconfig -p)"
+lib_file=$(in_ct readlink -f "$so") || fail "readlink -f $so failed"
+[ "$(basename "$lib_file")" = "libferry.so.$lib_version" ] || fail "libferry.so.1 leads to $lib_file, not libferry.so.$lib_version"
+dev_link=$(in_ct readlink -f "$(dirname "$so")/libferry.so" || true)
+[ "$dev_link" = "$lib_file" ] || fail "the development link $(dirname "$so")/libferry.so leads to '$dev_link', not $lib_file"
+if in_ct sh -c 'command -v pkg-config' >/dev/null; then
+  pc=$(in_ct pkg-config --modversion libferry 2>&1) || fail "pkg-config --modversion libferry: $pc"
+  [ "$pc" = "$lib_version" ] || fail "pkg-config says libferry $pc, the package is $lib_version"
+  pc_libs=$(in_ct pkg-config --libs libferry | xargs) || fail "pkg-config --libs libferry failed"
+  [[ " $pc_libs " == *" -lferry "* ]] || fail "pkg-config --libs libferry gives '$pc_libs', without -lferry"
+  header=$(in_ct pkg-config --variable=includedir libferry)/ferry.h || fail "pkg-config --variable=includedir libferry failed"
+  in_ct test -f "$header" || fail "no $header, where libferry.pc says the header is"
+  pc_line="pkg-config: libferry $pc, '$pc_libs', $header"
+else
+  pc_line="no pkg-config in the root: libferry.pc not read"
+  echo "boot-check: note $pc_line"
+fi
+# The installed package and library alone: nsenter passes this shell's environment on, and
+# FERRY_LIBRARY or PYTHONPATH (a developer's build tree) would lead Python elsewhere.
+python=(env -u FERRY_LIBRARY -u PYTHONPATH python3)
+# The file the import mapped, from the interpreter's own memory map.
+py=$(in_ct "${python[@]}" -c 'import ferry
+print(ferry.__version__, ferry.library_version,
+      next(l.split()[-1] for l in open("/proc/self/maps") if "libferry" in l))' 2>&1) ||
+  fail "python3 -c 'import ferry': $py"
+read -r py_version py_lib_version py_mapped <<<"$py"
+[ "$py_version $py_lib_version" = "$version $lib_version" ] ||
+  fail "python3 -c 'import ferry' gives versions $py_version (package) and $py_lib_version (library)"
+[ "$(in_ct readlink -f "$py_mapped")" = "$lib_file" ] || fail "import ferry loaded $py_mapped, not $lib_file"
+echo_example=$(in_ct dpkg -L python3-ferry | grep '/echo_peer\.py$') || fail "python3-ferry installed no echo_peer.py example"
+pass "library packages: libferry.so.1 -> $lib_file (loader's cache, development link); $pc_line; import ferry $py_version on libferry $py_lib_version; example $echo_example"
+part "check 2b (library packages)"
+
 # --- 3. The relay under the real sandbox, between the installed ferrycat's two ends -----------
 # ferrycat broker on the board (the port from /etc/qmx/ferryd.conf) and ferrycat peer on the
 # module stand-in's air side, both ways at once; then the module hangs up and comes back, and the
 # relay again. Messages: "AT-AB" with flag and escape bytes, a lone 0x7E, a lone 0x7D and 3000
 # bytes holding every value, as hex files. Each end's JSON output must be exactly its messages.
+# Then the Python package's echo peer example on the air side sends ferrycat broker's messages
+# back: the broker's output must be exactly its own messages.
 relay_dir=/root/boot/relay
 mkdir -p "$root$relay_dir"
 peer_says() {  # text, n: until the module stand-in's log holds n lines with text (false: it ended)
@@ -272,7 +330,7 @@ peer_go() {  # the stand-in below nsenter takes its next step
   p=$(pgrep -P "$peer_pid") || { show_peer >&2; fail "the module stand-in ended early"; }
   kill -USR1 "$p"
 }
-message_files() {  # direction, round: the hex files of the direction's messages, named in order
+message_files() {  # direction (or echo), round: the hex files of its messages, named in order
   local d=$1 r=$2 i hex k=$2
   [ "$d" = north ] || k=$((r + 128))
   hex=$(printf 'AT-AB -CommandMode-\r\n %s round %s' "$d" "$r" | od -An -v -tx1 | tr -d ' \n')
@@ -296,39 +354,78 @@ expected_json() {  # message files: ferrycat's -o json lines for them, without t
     esac
   done
 }
-relay() {  # round
+air_side() { sed -n 's/^boot-peer: serving .*, air side //p' "$work/peer-$arch.log"; }
+broker_start() {  # out, file, line, message files: ferrycat broker in the background ($broker)
+  # Its messages go once the air side's end has written the line to the file: that end opens the
+  # air side, which flushes it.
+  local out=$1 file=$2 line=$3 f
+  shift 3
+  { for _ in $(seq 1 100); do grep -q "$line" "$file" 2>/dev/null && break; sleep 0.1; done
+    for f in "$@"; do cat "$root$f"; done; } |
+    in_ct timeout 60 ferrycat broker -x -o json -n $# -t 15 >"$out.broker.json" 2>"$out.broker.err" &
+  broker=$!
+  for _ in $(seq 1 100); do grep -q "ferryd is connected" "$out.broker.err" && break; sleep 0.1; done
+  grep -q "ferryd is connected" "$out.broker.err" || { cat "$out.broker.err" >&2; fail "$round: ferrycat broker found no ferryd"; }
+}
+same_messages() {  # json, what, message files: whole, once, in order (ferrycat's ids aside)
+  local json=$1 what=$2
+  shift 2
+  sed 's/,"id":[0-9]*//' "$json" | diff -q - <(expected_json "$@") >/dev/null ||
+    { head -c 2000 "$json" >&2; fail "$round: $what (above)"; }
+}
+received() { grep -o 'received messages=[0-9]* bytes=[0-9]*' "$1"; }  # a ferrycat summary
+relay() {  # round: ferrycat peer on the air side, both ways at once
   local r=$1 out=$work/relay-$arch-$1 air b_rc=0 p_rc=0 t f files=() north south
+  round="round $r"
   mapfile -t north < <(message_files north "$r")
   mapfile -t south < <(message_files south "$r")
   for f in "${north[@]}"; do files+=(-f "$f"); done
-  air=$(sed -n 's/^boot-peer: serving .*, air side //p' "$work/peer-$arch.log")
+  air=$(air_side)
   rm -f "$out".*
-  # The broker first; its messages go once the peer holds the air side (opening it flushes it).
-  { for _ in $(seq 1 100); do grep -q "open at" "$out.peer.err" 2>/dev/null && break; sleep 0.1; done
-    for f in "${south[@]}"; do cat "$root$f"; done; } |
-    in_ct timeout 60 ferrycat broker -x -o json -n 4 -t 15 >"$out.broker.json" 2>"$out.broker.err" &
-  local broker=$!
-  for _ in $(seq 1 100); do grep -q "ferryd is connected" "$out.broker.err" && break; sleep 0.1; done
-  grep -q "ferryd is connected" "$out.broker.err" || { cat "$out.broker.err" >&2; fail "round $r: ferrycat broker found no ferryd"; }
+  broker_start "$out" "$out.peer.err" "open at" "${south[@]}"
   t=$(now)
   in_ct timeout 60 ferrycat peer -x -o json -n 4 -t 15 "${files[@]}" "$air" \
     >"$out.peer.json" 2>"$out.peer.err" </dev/null || p_rc=$?
   wait "$broker" || b_rc=$?
   if [ "$b_rc" -ne 0 ] || [ "$p_rc" -ne 0 ]; then
     cat "$out.broker.err" "$out.peer.err" >&2
-    fail "round $r: ferrycat broker ended with $b_rc, ferrycat peer with $p_rc"
+    fail "$round: ferrycat broker ended with $b_rc, ferrycat peer with $p_rc"
   fi
-  # Whole, once, in order: each end's output is exactly the other end's messages.
-  sed 's/,"id":[0-9]*//' "$out.broker.json" | diff -q - <(expected_json "${north[@]}") >/dev/null ||
-    { head -c 2000 "$out.broker.json" >&2; fail "round $r: peer -> broker: ferrycat broker's output is not the peer's 4 messages (above)"; }
-  sed 's/,"id":[0-9]*//' "$out.peer.json" | diff -q - <(expected_json "${south[@]}") >/dev/null ||
-    { head -c 2000 "$out.peer.json" >&2; fail "round $r: broker -> peer: ferrycat peer's output is not the broker's 4 messages (above)"; }
+  # Each end's output is exactly the other end's messages.
+  same_messages "$out.broker.json" "peer -> broker: ferrycat broker's output is not the peer's 4 messages" "${north[@]}"
+  same_messages "$out.peer.json" "broker -> peer: ferrycat peer's output is not the broker's 4 messages" "${south[@]}"
   if ! grep -q 'sent messages=4 ' "$out.broker.err" || ! grep -q 'sent messages=4 ' "$out.peer.err"; then
     cat "$out.broker.err" "$out.peer.err" >&2
-    fail "round $r: a summary does not say 4 messages sent"
+    fail "$round: a summary does not say 4 messages sent"
   fi
-  echo "    round $r: 4 messages each way intact in $(since "$t") s (\"AT-AB\", 0x7E, 0x7D, 3000 bytes)"
-  echo "      broker $(grep -o 'received messages=[0-9]* bytes=[0-9]*' "$out.broker.err"), peer $(grep -o 'received messages=[0-9]* bytes=[0-9]*' "$out.peer.err")"
+  echo "    $round: 4 messages each way intact in $(since "$t") s (\"AT-AB\", 0x7E, 0x7D, 3000 bytes)"
+  echo "      broker $(received "$out.broker.err"), peer $(received "$out.peer.err")"
+}
+echo_round() {  # round: the Python package's echo peer on the air side sends each message back
+  local r=$1 out=$work/relay-$arch-$1 air b_rc=0 e_rc=0 t p messages
+  round="round $r (Python echo peer)"
+  mapfile -t messages < <(message_files echo "$r")
+  air=$(air_side)
+  rm -f "$out".*
+  broker_start "$out" "$out.echo.out" "echo peer on" "${messages[@]}"
+  t=$(now)
+  in_ct timeout 60 "${python[@]}" "$echo_example" "$air" >"$out.echo.out" 2>"$out.echo.err" </dev/null &
+  echo_pid=$!
+  wait "$broker" || b_rc=$?
+  # The echo peer serves until its line closes, which the air side's does not: it is ended with
+  # SIGTERM (timeout passes it on), which is then its exit status (143). Any other status means
+  # it ended by itself, with a reason on its standard error.
+  for p in $(pgrep -P "$echo_pid"); do kill -TERM "$p" 2>/dev/null || true; done
+  wait "$echo_pid" || e_rc=$?
+  echo_pid=
+  if [ "$b_rc" -ne 0 ] || [ "$e_rc" -ne 143 ]; then
+    cat "$out.broker.err" "$out.echo.out" "$out.echo.err" >&2
+    fail "$round: ferrycat broker ended with $b_rc, the echo peer with $e_rc (143: ended by the check)"
+  fi
+  same_messages "$out.broker.json" "broker -> echo peer -> broker: ferrycat broker's output is not its own 4 messages" "${messages[@]}"
+  [ "$(grep -c '^echoed ' "$out.echo.out")" -eq 4 ] || { cat "$out.echo.out" >&2; fail "$round: the echo peer did not say 4 messages echoed"; }
+  echo "    $round: 4 messages there and back intact in $(since "$t") s (\"AT-AB\", 0x7E, 0x7D, 3000 bytes)"
+  echo "      broker $(received "$out.broker.err"); echo peer: $(grep -c '^echoed ' "$out.echo.out") messages echoed ($(sed -n 's/^echoed \([0-9]*\) bytes/\1/p' "$out.echo.out" | paste -sd' ') bytes)"
 }
 in_ct test -x /usr/bin/ferrycat || fail "the package installed no /usr/bin/ferrycat"
 peer_says "link connected" 1 || { show_peer >&2; fail "the link did not come up"; }
@@ -338,6 +435,8 @@ peer_go
 peer_says "link connected" 2 || { show_peer >&2; fail "the link did not come up after the module's hang-up"; }
 show_peer
 relay 2
+echo_round 3
+pass "python3-ferry: the installed echo peer example sent ferrycat broker's messages back through the daemon, whole"
 peer_go
 rc=0
 wait "$peer_pid" || rc=$?
