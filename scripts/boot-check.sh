@@ -479,7 +479,9 @@ restart_with() {  # config lines appended to the shipped file
 }
 wait_journal() {  # pattern: the line of the present run, within 5 s (the open follows a 1 s pulse)
   for _ in $(seq 1 50); do
-    in_ct journalctl -u ferryd -o cat --no-pager --since "$from" | grep -m1 "$1" && return 0
+    # Read whole before grep: under pipefail a grep that stops at its match could leave
+    # journalctl to die of SIGPIPE and the pipeline to fail although the line is there.
+    grep -m1 "$1" <<<"$(in_ct journalctl -u ferryd -o cat --no-pager --since "$from")" && return 0
     sleep 0.1
   done
   return 1
