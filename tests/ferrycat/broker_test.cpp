@@ -11,6 +11,7 @@
 #include "ferrycat/cBrokerEnd.h"
 #include "ferrycat/cBrokerSocket.h"
 #include "ferrycat/cCatLoop.h"
+#include "tests/common/cTempDir.h"
 #include "tests/common/freeUdpPort.h"
 #include "tests/ferrycat/cCatRun.h"
 #include "tests/ferrycat/cFakeDaemon.h"
@@ -72,10 +73,10 @@ TEST(FerrycatBroker, MessagesWaitWhileNoDaemonIsConnectedAndThoseLeftAreAFailure
 TEST(FerrycatBroker, ADaemonThatStopsReadingIsWaitedForWithoutSpinning) {
   uint16_t port = freeUdpPort();
   cFakeDaemon daemon(port);  // never reads
-  std::string dir = cCatRun::tempDir();
+  cTempDir dir;
   std::string input;
   for (int i = 0; i < 100; ++i) input += std::string(1000, 'x') + "\n";
-  std::string path = cCatRun::writeFile(dir + "/input", input);
+  std::string path = cCatRun::writeFile(dir.path + "/input", input);
   cCatRun broker({"broker", "--port", std::to_string(port)}, path);
   for (int waited = 0;
        waited < 10000 && cFakeDaemon::queueOf(daemon.port()) <= cBrokerEnd::kMaxDaemonQueue;
@@ -94,8 +95,6 @@ TEST(FerrycatBroker, ADaemonThatStopsReadingIsWaitedForWithoutSpinning) {
   EXPECT_NE(std::string::npos, broker.err().find("messages not sent: ferryd (port " +
                                                  std::to_string(daemon.port()) + ") did not read"))
       << broker.err();
-  unlink(path.c_str());
-  rmdir(dir.c_str());
 }
 
 // A send that fails is said with the daemon's address, and the run fails. Sends fail here
@@ -106,9 +105,10 @@ TEST(FerrycatBroker, FailedSendsNameTheDaemonAndFailTheRun) {
   ASSERT_TRUE(socket.open("127.0.0.1", 0, &why)) << why;
   cFakeDaemon daemon(socket.port());
   shutdown(socket.fd(), SHUT_WR);
-  std::string dir = cCatRun::tempDir();
+  cTempDir dir;
   cCatOptions options;
-  options.files = {cCatRun::writeFile(dir + "/one", "abc"), cCatRun::writeFile(dir + "/two", "de")};
+  options.files = {cCatRun::writeFile(dir.path + "/one", "abc"),
+                   cCatRun::writeFile(dir.path + "/two", "de")};
   options.count = 0;
   cCatLoop loop(options);
   cBrokerEnd end(&socket, cBrokerSocket::kMaxDatagram, false);
@@ -121,8 +121,6 @@ TEST(FerrycatBroker, FailedSendsNameTheDaemonAndFailTheRun) {
             err.find("ferrycat: message of 3 bytes not sent: " + daemonAddress + ": Broken pipe"))
       << err;
   EXPECT_NE(std::string::npos, err.find("sent messages=0 bytes=0 failed-send=2 ")) << err;
-  for (const std::string& f : options.files) unlink(f.c_str());
-  rmdir(dir.c_str());
 }
 
 }  // namespace

@@ -8,15 +8,9 @@
 
 #include <cerrno>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
-std::string cCatRun::readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+#include "tests/common/cTempDir.h"
 
 cCatRun::cCommand cCatRun::program(const std::vector<std::string>& args) {
   cCommand c;
@@ -164,11 +158,11 @@ bool cCatRun::waitFor(bool err, const std::string& text, int timeoutMs) const {
 }
 
 std::string cCatRun::out() const {
-  return readFile(mDir + "/out");
+  return cTempDir::read(mDir + "/out");
 }
 
 std::string cCatRun::err() const {
-  return readFile(mDir + "/err");
+  return cTempDir::read(mDir + "/err");
 }
 
 int cCatRun::run(const std::vector<std::string>& args, std::string* out, std::string* err,

@@ -53,7 +53,6 @@ class cCatRun {
   static int run(const std::vector<std::string>& args, std::string* out, std::string* err,
                  const std::string& stdinPath = "-", int timeoutMs = 30000);
   static std::string tempDir();
-  static std::string readFile(const std::string& path);
   // Writes text to path; returns path.
   static std::string writeFile(const std::string& path, const std::string& text);
   // Two lower-case hex digits a byte, as ferrycat reads and prints them.

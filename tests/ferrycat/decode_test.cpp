@@ -1,20 +1,18 @@
 // "ferrycat decode" (the real binary) on captures of the serial line: a trace that the real
 // daemon wrote on the simulated board, a hand-made capture holding every kind of bad input, and
 // inputs it must refuse by name.
-#include <ftw.h>
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <random>
 #include <sstream>
 #include <thread>
 
 #include "bench/cBenchWire.h"
+#include "tests/common/cTempDir.h"
 #include "tests/ferrycat/cCatRun.h"
 #include "tests/link/benchTest.h"
 
@@ -26,16 +24,6 @@ struct cRun {
   int status;
   std::string out;
   std::string err;
-};
-
-// A temporary folder, removed with what it holds at the end of the test.
-struct cTempDir {
-  std::string path = cCatRun::tempDir();
-  ~cTempDir() {
-    nftw(
-        path.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 8,
-        FTW_DEPTH | FTW_PHYS);
-  }
 };
 
 // Runs "ferrycat decode args..." to its end; closedPipe: standard output is a pipe nobody reads.
@@ -68,6 +56,30 @@ bool allJson(const std::string& out) {
       "json.loads(l)' " +
       path;
   return system(command.c_str()) == 0;
+}
+
+// tshark with ferryd's dissector over the pcapng that decode writes (with -v --json as well)
+// from input: the same events as decode's own, in the same order. "" when they agree, else why.
+std::string tsharkDiffers(const std::string& dir, const std::vector<std::string>& args) {
+  std::string pcap = dir + "/capture.pcapng", json = dir + "/decode.json";
+  std::vector<std::string> all = {"-v", "--json", "--pcap", pcap};
+  all.insert(all.end(), args.begin(), args.end());
+  cRun run = decode(all);
+  if (run.status != 0) return "decode: " + run.err;
+  cCatRun::writeFile(json, run.out);
+  std::string report = dir + "/compare.out";
+  std::string command =
+      std::string("python3 " FERRYD_SOURCE_DIR
+                  "/tests/ferrycat/tshark_compare.py " FERRYD_SOURCE_DIR "/wireshark/ferryd.lua ") +
+      pcap + " " + json + " >" + report + " 2>&1";
+  int status = system(command.c_str());
+  std::string said = cTempDir::read(report);
+  std::cout << said;
+  return status == 0 ? "" : said;
+}
+
+bool haveTshark() {
+  return system("command -v tshark >/dev/null 2>&1") == 0;
 }
 
 Bytes operator+(Bytes a, const Bytes& b) {
@@ -141,6 +153,10 @@ TEST_F(DecodeTest, DaemonTraceShowsEveryMessageBothWaysWithCommandsAndModes) {
     double t = std::atof(line.c_str() + 5);
     EXPECT_LE(last, t) << line;
     last = t;
+  }
+  // Wireshark with ferryd's dissector shows the same (the test below says when it cannot run).
+  if (haveTshark()) {
+    EXPECT_EQ("", tsharkDiffers(dir, {trace}));
   }
 }
 
@@ -312,39 +328,11 @@ TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
   EXPECT_EQ("", run.err);
 }
 
-// tshark with ferryd's dissector over the pcapng that decode writes (with -v --json as well)
-// from input: the same events as decode's own, in the same order. "" when they agree, else why.
-std::string tsharkDiffers(const std::string& dir, const std::vector<std::string>& args) {
-  std::string pcap = dir + "/capture.pcapng", json = dir + "/decode.json";
-  std::vector<std::string> all = {"-v", "--json", "--pcap", pcap};
-  all.insert(all.end(), args.begin(), args.end());
-  cRun run = decode(all);
-  if (run.status != 0) return "decode: " + run.err;
-  cCatRun::writeFile(json, run.out);
-  std::string report = dir + "/compare.out";
-  std::string command =
-      std::string("python3 " FERRYD_SOURCE_DIR
-                  "/tests/ferrycat/tshark_compare.py " FERRYD_SOURCE_DIR "/wireshark/ferryd.lua ") +
-      pcap + " " + json + " >" + report + " 2>&1";
-  int status = system(command.c_str());
-  std::ifstream in(report);
-  std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::cout << said;
-  return status == 0 ? "" : said;
-}
-
-bool haveTshark() {
-  return system("command -v tshark >/dev/null 2>&1") == 0;
-}
-
-#define SKIP_WITHOUT_TSHARK()                                                                 \
-  if (!haveTshark())                                                                          \
-  GTEST_SKIP() << "tshark is not installed (scripts/setup.sh installs it): the dissector is " \
-                  "not checked"
-
 // Every drop kind, from the module's side and as the daemon's side alone, and a trace's gap.
 TEST(Decode, WiresharkDissectorReportsWhatDecodeReportsDropsIncluded) {
-  SKIP_WITHOUT_TSHARK();
+  if (!haveTshark())
+    GTEST_SKIP() << "tshark is not installed (scripts/setup.sh installs it): the dissector is "
+                    "not checked";
   const Bytes capture = handMadeCapture().capture;
   cTempDir temp;
   std::string path =
@@ -357,28 +345,6 @@ TEST(Decode, WiresharkDissectorReportsWhatDecodeReportsDropsIncluded) {
   std::string lost("\x00\xca\x9a\x3b\x00\x00\x00\x00\x00\x01\x04\x00\x64\x00\x00\x00", 16);
   path = cCatRun::writeFile(temp.path + "/gap.trace", header + ok + lost + ok);
   EXPECT_EQ("", tsharkDiffers(temp.path, {path}));
-}
-
-// A trace the real daemon wrote: both directions, set-up commands, status lines, mode changes and
-// messages of several segments each way.
-TEST_F(DecodeTest, WiresharkDissectorReportsWhatDecodeReportsForADaemonTrace) {
-  SKIP_WITHOUT_TSHARK();
-  cTempDir temp;
-  std::string trace = temp.path + "/serial.trace";
-  cBenchOptions o;
-  o.keys = {{"ferryd.io.trace", trace}};
-  cBench& b = bringUp(o);
-  ASSERT_GT(b.broker().sendMessage(10, cBenchWire::payload(700, 1)), 0);
-  ASSERT_TRUE(b.module().waitForMessages(1, b.realMs(2, cBenchSteps::kMarginMs)));
-  b.module().sendMessage(20, cBenchWire::payload(900, 2), 256);
-  ASSERT_TRUE(b.broker().waitForMessages(1, b.realMs(2, cBenchSteps::kMarginMs)));
-  ASSERT_TRUE(cBenchSteps::disconnectPeer(b));
-  // The trace's thread writes soon after each read and write.
-  for (int tries = 0; tries < 100; ++tries) {
-    if (linesWith(decode({trace}).out, {"keyword=-CommandMode-"}).size() == 1) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  EXPECT_EQ("", tsharkDiffers(temp.path, {trace}));
 }
 
 // Waits until the output of run holds a line with text; the milliseconds waited, or -1.

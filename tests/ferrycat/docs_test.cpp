@@ -3,7 +3,6 @@
 // broker port, its module's air side for /dev/rfcomm0, its serial trace for
 // /var/log/ferryd/serial.trace) and checked to do what the text around it says. An example this
 // test does not know fails it, so a new or changed example must be added to the table below.
-#include <ftw.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include <sstream>
 
 #include "bench/cBenchWire.h"
+#include "tests/common/cTempDir.h"
 #include "tests/common/freeUdpPort.h"
 #include "tests/ferrycat/cCatRun.h"
 #include "tests/link/benchTest.h"
@@ -47,13 +47,13 @@ std::string readmeExample(const std::string& line) {
 // The examples: the README's, and the ".B" lines of the man pages' EXAMPLES sections.
 std::vector<std::string> examples() {
   std::vector<std::string> found;
-  std::istringstream readme(cCatRun::readFile(FERRYD_SOURCE_DIR "/README.md"));
+  std::istringstream readme(cTempDir::read(FERRYD_SOURCE_DIR "/README.md"));
   for (std::string line; std::getline(readme, line);) {
     std::string example = readmeExample(line);
     if (!example.empty()) found.push_back(example);
   }
   for (const char* page : {"/docs/ferrycat.1", "/docs/ferryd.8"}) {
-    std::istringstream in(cCatRun::readFile(std::string(FERRYD_SOURCE_DIR) + page));
+    std::istringstream in(cTempDir::read(std::string(FERRYD_SOURCE_DIR) + page));
     bool inExamples = false;
     for (std::string line; std::getline(in, line);) {
       if (startsWith(line, ".SH")) inExamples = line == ".SH EXAMPLES";
@@ -66,15 +66,10 @@ std::vector<std::string> examples() {
 
 class DocExamples : public cBenchTest {
  protected:
-  std::string mDir = cCatRun::tempDir();
+  cTempDir mTemp;
+  std::string mDir = mTemp.path;
   std::string mTrace = mDir + "/serial.trace";
   std::string mAir;
-
-  ~DocExamples() override {
-    nftw(
-        mDir.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 8,
-        FTW_DEPTH | FTW_PHYS);
-  }
 
   // The example with the board's paths replaced by the simulated board's, ferrycat found first
   // on PATH (run under the emulator on a cross build), Wireshark's personal plugin folder
@@ -104,7 +99,7 @@ class DocExamples : public cBenchTest {
                           "/home/.local/lib/wireshark/plugins"})
       mkdir((mDir + d).c_str(), 0755);
     cCatRun::writeFile(plugins + "/ferryd.lua",
-                       cCatRun::readFile(FERRYD_SOURCE_DIR "/wireshark/ferryd.lua"));
+                       cTempDir::read(FERRYD_SOURCE_DIR "/wireshark/ferryd.lua"));
     // The module's bytes of a message, as hex text.
     using cBenchWire::bytes;
     std::vector<uint8_t> capture = bytes("AT-AB -BypassMode-\r\n");
@@ -132,9 +127,9 @@ class DocExamples : public cBenchTest {
     broker.input("hello from the broker\n");
     bool toFile = peerExample.find("> received.json") != std::string::npos;
     if (toFile) {
-      for (int i = 0; i < 3000 && cCatRun::readFile(mDir + "/received.json").empty(); ++i)
+      for (int i = 0; i < 3000 && cTempDir::read(mDir + "/received.json").empty(); ++i)
         usleep(10000);
-      EXPECT_NE(std::string::npos, cCatRun::readFile(mDir + "/received.json")
+      EXPECT_NE(std::string::npos, cTempDir::read(mDir + "/received.json")
                                        .find("\"length\":21,\"text\":\"hello from the broker\""));
       EXPECT_TRUE(broker.waitForStdout("10 bytes:", 10000)) << broker.out();  // image.bin
     } else {
