@@ -27,7 +27,12 @@ struct cDecoded {
   std::vector<std::string> drops;  // drop names, in order
   std::vector<int> dropIds;
   std::vector<size_t> dropLengths;
+  std::vector<size_t> segments;  // segment events: serialised sizes and ids
+  std::vector<int> segmentIds;
 };
+
+// Adds one event to out.
+void take(const ferry_event& ev, cDecoded* out);
 
 // Feeds bytes in pieces of at most piece bytes (serial kind) and takes every event.
 cDecoded feedStream(ferry_codec* c, const std::vector<uint8_t>& bytes, size_t piece);

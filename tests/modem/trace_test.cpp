@@ -78,10 +78,7 @@ TEST(SerialTrace, RotationKeepsTheBoundAndWholeRecordsInOrder) {
   ASSERT_TRUE(trace) << why;
   EXPECT_EQ("the last run's trace", cTempDir::read(path + ".1"));
   const uint32_t kRecords = 150;  // 150 KB: more than two files of 64 KB, less than the buffer
-  for (uint32_t i = 0; i < kRecords; ++i) {
-    std::vector<unsigned char> b = recordBytes(i);
-    trace->record(i % 2 ? cSerialTrace::kToModule : cSerialTrace::kFromModule, b.data(), 1000);
-  }
+  recordRange(*trace, 0, kRecords);
   trace.reset();  // writes out what is buffered
 
   // The older file was filled up to the record that did not fit.
