@@ -18,18 +18,6 @@
 
 namespace {
 
-// How often text occurs in a run's standard error, waited for until it occurs count times.
-bool waitForCount(const cCatRun& run, const std::string& text, size_t count, int timeoutMs) {
-  for (int waited = 0; waited <= timeoutMs; waited += 10) {
-    std::string err = run.err();
-    size_t found = 0;
-    for (size_t at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++found;
-    if (found >= count) return true;
-    usleep(10 * 1000);
-  }
-  return false;
-}
-
 long voluntarySwitches(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
@@ -50,7 +38,7 @@ TEST(FerrycatBroker, MessagesWaitWhileNoDaemonIsConnectedAndThoseLeftAreAFailure
 
   daemon.reset();  // stopped: what is typed now waits for the next daemon
   broker.input("two\nthree\n");
-  ASSERT_TRUE(waitForCount(broker, "has gone: waiting", 1, 10000)) << broker.err();
+  ASSERT_TRUE(broker.waitForStderr("has gone: waiting", 10000)) << broker.err();
   daemon.reset(new cFakeDaemon(port));
   std::vector<std::vector<uint8_t>> got = daemon->receive(1000);
   ASSERT_EQ(2u, got.size()) << broker.err();
@@ -58,7 +46,7 @@ TEST(FerrycatBroker, MessagesWaitWhileNoDaemonIsConnectedAndThoseLeftAreAFailure
 
   daemon.reset();
   broker.input("four\n");
-  ASSERT_TRUE(waitForCount(broker, "has gone: waiting", 2, 10000)) << broker.err();
+  ASSERT_TRUE(broker.waitForStderr("has gone: waiting", 10000, 2)) << broker.err();
   broker.signal(SIGTERM);
   EXPECT_EQ(1, broker.wait(10000));
   EXPECT_NE(std::string::npos,

@@ -141,17 +141,22 @@ int cCatRun::wait(int timeoutMs) {
   return -1;
 }
 
-bool cCatRun::waitForStderr(const std::string& text, int timeoutMs) const {
-  return waitFor(true, text, timeoutMs);
+bool cCatRun::waitForStderr(const std::string& text, int timeoutMs, size_t count) const {
+  return waitFor(true, text, timeoutMs, count);
 }
 
 bool cCatRun::waitForStdout(const std::string& text, int timeoutMs) const {
-  return waitFor(false, text, timeoutMs);
+  return waitFor(false, text, timeoutMs, 1);
 }
 
-bool cCatRun::waitFor(bool err, const std::string& text, int timeoutMs) const {
+bool cCatRun::waitFor(bool err, const std::string& text, int timeoutMs, size_t count) const {
   for (int waited = 0; waited <= timeoutMs; waited += 10) {
-    if ((err ? this->err() : out()).find(text) != std::string::npos) return true;
+    std::string said = err ? this->err() : out();
+    size_t found = 0;
+    for (size_t at = said.find(text); at != std::string::npos && found < count;
+         at = said.find(text, at + 1))
+      ++found;
+    if (found >= count) return true;
     usleep(10 * 1000);
   }
   return false;

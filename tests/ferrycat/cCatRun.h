@@ -41,8 +41,8 @@ class cCatRun {
   // The exit status (128 + signal when killed by one), or -1 when it has not ended in time
   // (it is then killed).
   int wait(int timeoutMs);
-  // Waits until standard error (standard output) holds text.
-  bool waitForStderr(const std::string& text, int timeoutMs) const;
+  // Waits until standard error (standard output) holds text, count times.
+  bool waitForStderr(const std::string& text, int timeoutMs, size_t count = 1) const;
   bool waitForStdout(const std::string& text, int timeoutMs) const;
   std::string out() const;
   std::string outPath() const { return mDir + "/out"; }
@@ -59,7 +59,7 @@ class cCatRun {
   static std::string hex(const std::vector<uint8_t>& bytes);
 
  private:
-  bool waitFor(bool err, const std::string& text, int timeoutMs) const;
+  bool waitFor(bool err, const std::string& text, int timeoutMs, size_t count) const;
 
   std::string mDir;
   pid_t mPid;

@@ -82,6 +82,11 @@ bool haveTshark() {
   return system("command -v tshark >/dev/null 2>&1") == 0;
 }
 
+// Exactly one output line holds every one of parts.
+bool oneLine(const std::string& out, const std::vector<std::string>& parts) {
+  return linesWith(out, parts).size() == 1;
+}
+
 Bytes operator+(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -124,26 +129,21 @@ TEST_F(DecodeTest, DaemonTraceShowsEveryMessageBothWaysWithCommandsAndModes) {
               linesWith(run.out, {"\"dir\":\">\"", std::string("\"text\":\"") + command}).size())
         << command << "\n"
         << run.out;
-  EXPECT_EQ(1u, linesWith(run.out,
-                          {"\"dir\":\"<\"", "\"event\":\"status\",\"text\":\"AT-AB -BypassMode-\""})
-                    .size());
-  EXPECT_EQ(1u,
-            linesWith(run.out, {"\"dir\":\"<\"", "\"event\":\"mode\",\"to\":\"bypass\""}).size());
-  EXPECT_EQ(1u,
-            linesWith(run.out, {"\"dir\":\"<\"", "\"to\":\"command\",\"by\":\"escape\""}).size());
+  EXPECT_TRUE(
+      oneLine(run.out, {"\"dir\":\"<\"", "\"event\":\"status\",\"text\":\"AT-AB -BypassMode-\""}));
+  EXPECT_TRUE(oneLine(run.out, {"\"dir\":\"<\"", "\"event\":\"mode\",\"to\":\"bypass\""}));
+  EXPECT_TRUE(oneLine(run.out, {"\"dir\":\"<\"", "\"to\":\"command\",\"by\":\"escape\""}));
   for (const auto& side : {std::make_pair(">", south), std::make_pair("<", north)}) {
     for (const auto& m : side.second) {
       std::string message = "\"event\":\"message\",\"id\":" + std::to_string(m.first) +
                             ",\"length\":" + std::to_string(m.second.size()) + ",\"hex\":\"" +
                             cCatRun::hex(m.second) + "\"}";
-      EXPECT_EQ(1u,
-                linesWith(run.out, {std::string("\"dir\":\"") + side.first + "\"", message}).size())
+      EXPECT_TRUE(oneLine(run.out, {std::string("\"dir\":\"") + side.first + "\"", message}))
           << side.first << " " << m.first;
     }
     std::string counts = std::string("{\"event\":\"counts\",\"dir\":\"") + side.first + "\"";
-    EXPECT_EQ(1u, linesWith(run.out, {counts, "\"messages\":2,", "\"invalid\":0,", "\"bad-fcs\":0,",
-                                      "\"not-recorded\":0}"})
-                      .size())
+    EXPECT_TRUE(oneLine(run.out, {counts, "\"messages\":2,", "\"invalid\":0,", "\"bad-fcs\":0,",
+                                  "\"not-recorded\":0}"}))
         << run.out;
   }
   EXPECT_TRUE(allJson(run.out));
@@ -219,8 +219,7 @@ TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
   cCatRun::writeFile(path, cCatRun::hex(capture) + "\n");
   cRun run = decode({"-v", path});
   ASSERT_EQ(0, run.status) << run.err;
-  EXPECT_EQ(1u, linesWith(run.out, {"< @" + std::to_string(bypassAt) + " mode to=bypass"}).size())
-      << run.out;
+  EXPECT_TRUE(oneLine(run.out, {"< @" + std::to_string(bypassAt) + " mode to=bypass"})) << run.out;
   EXPECT_EQ(
       1u,
       linesWith(run.out, {"< @" + std::to_string(escapeAt) + " mode to=command by=escape"}).size())
@@ -238,29 +237,22 @@ TEST(Decode, HandMadeCaptureNamesEveryDropAtItsByte) {
       << run.out;
   for (const char* m :
        {"message 3: 5 bytes: hello", "message 7: 13 bytes: after the cut", "message 11: 1 byte: b"})
-    EXPECT_EQ(1u, linesWith(run.out, {m}).size()) << m << "\n" << run.out;
-  EXPECT_EQ(1u,
-            linesWith(run.out, {"counts < lines=3 frames=13 messages=3 bytes=19 invalid=1 stale=1 "
-                                "lost-start=1 out-of-order=1 oversize=0 bad-fcs=3 "
-                                "oversize-frame=1 aborted-frame=1 out-of-memory=0 skipped=8 "})
-                .size())
-      << run.out;
+    EXPECT_TRUE(oneLine(run.out, {m})) << m << "\n" << run.out;
+  const std::string counts =
+      " lines=3 frames=13 messages=3 bytes=19 invalid=1 stale=1 lost-start=1 out-of-order=1 "
+      "oversize=0 bad-fcs=3 oversize-frame=1 aborted-frame=1 out-of-memory=0 skipped=8 ";
+  EXPECT_TRUE(oneLine(run.out, {"counts <" + counts})) << run.out;
   // Every byte accounted for: the oversize frame's tail after the unframer gave up on it (its
   // last payload bytes and the FCS, before the closing flag), found at the next frame's end.
-  EXPECT_EQ(1u, linesWith(run.out, {" skipped from=" + std::to_string(oversizeEnd - 5) +
-                                    " length=5 hex=555555"})
-                    .size())
+  EXPECT_TRUE(oneLine(
+      run.out, {" skipped from=" + std::to_string(oversizeEnd - 5) + " length=5 hex=555555"}))
       << run.out;
   // The same bytes raw, as the daemon's side (--sent), which holds no mode changes: lines and
   // frames recognised where they occur, unframed as the module's side.
   cCatRun::writeFile(path, std::string(capture.begin(), capture.end()));
   run = decode({"--sent", "-q", path});
   EXPECT_EQ(0, run.status);
-  EXPECT_EQ(1u, linesWith(run.out, {"counts > lines=3 frames=13 messages=3 bytes=19 invalid=1 "
-                                    "stale=1 lost-start=1 out-of-order=1 oversize=0 bad-fcs=3 "
-                                    "oversize-frame=1 aborted-frame=1 out-of-memory=0 skipped=8 "})
-                    .size())
-      << run.out;
+  EXPECT_TRUE(oneLine(run.out, {"counts >" + counts})) << run.out;
 }
 
 TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
@@ -274,7 +266,7 @@ TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
   cRun run = decode({dir + "/cut.trace"});
   EXPECT_EQ(1, run.status);
   EXPECT_NE(std::string::npos, run.err.find("record at byte 32 cut: 2 of its 4 bytes")) << run.err;
-  EXPECT_EQ(1u, linesWith(run.out, {"0.000000 < @4 line text=OK"}).size()) << run.out;
+  EXPECT_TRUE(oneLine(run.out, {"0.000000 < @4 line text=OK"})) << run.out;
 
   std::string version2 = header;
   version2[8] = 2;
@@ -297,9 +289,8 @@ TEST(Decode, BadInputIsNamedAndGarbageOnlyCounted) {
   // Bytes that are not text: valid JSON, and the exact bytes beside it in hex.
   cCatRun::writeFile(dir + "/bad.raw", "OK\xff\xfe\x01\r\n");
   run = decode({"--raw", "--json", dir + "/bad.raw"});
-  EXPECT_EQ(1u,
-            linesWith(run.out, {"\"text\":\"OK\\ufffd\\ufffd\\u0001\",\"text-hex\":\"4f4bfffe01\""})
-                .size())
+  EXPECT_TRUE(
+      oneLine(run.out, {"\"text\":\"OK\\ufffd\\ufffd\\u0001\",\"text-hex\":\"4f4bfffe01\""}))
       << run.out;
   EXPECT_TRUE(allJson(run.out)) << run.out;
 
