@@ -7,6 +7,8 @@ cCodecPtr::cCodecPtr(int kind, int segmentSize) {
   if (rc != 0) ADD_FAILURE() << "ferry_codec_new: " << ferry_strerror(rc);
 }
 
+namespace {
+
 void take(const ferry_event& ev, cDecoded* out) {
   if (ev.type == FERRY_EVENT_MESSAGE) {
     out->messages.emplace_back(ev.data, ev.data + ev.length);
@@ -20,8 +22,6 @@ void take(const ferry_event& ev, cDecoded* out) {
     out->dropLengths.push_back(ev.length);
   }
 }
-
-namespace {
 
 void takeEvents(ferry_codec* c, cDecoded* out) {
   ferry_event ev;

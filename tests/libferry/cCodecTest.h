@@ -31,9 +31,6 @@ struct cDecoded {
   std::vector<int> segmentIds;
 };
 
-// Adds one event to out.
-void take(const ferry_event& ev, cDecoded* out);
-
 // Feeds bytes in pieces of at most piece bytes (serial kind) and takes every event.
 cDecoded feedStream(ferry_codec* c, const std::vector<uint8_t>& bytes, size_t piece);
 // Feeds each datagram and takes every event.
