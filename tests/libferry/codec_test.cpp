@@ -1,5 +1,5 @@
 // The codec through the public C interface: round trips at the segment sizes that matter, the
-// output bound, the event flow of feed/next/decode, and every kind of bad input.
+// output bound, the event flow of feed/next, and every kind of bad input.
 #include <errno.h>
 
 #include <algorithm>
@@ -25,7 +25,9 @@ struct cRoundTrip {
 class RoundTrip : public ::testing::TestWithParam<cRoundTrip> {};
 
 // Messages from empty to the largest, full of bytes the framing escapes, come back whole and in
-// order however the serial stream is cut; 'A' (so "AT-AB") never appears raw on the line.
+// order however the serial stream is cut; 'A' (so "AT-AB") never appears raw on the line. At the
+// smallest segment size (the largest message takes 65,535 segments): the test vectors hold each
+// kind's other sizes.
 TEST_P(RoundTrip, MessagesComeBackWhole) {
   cCodecPtr tx(GetParam().kind, GetParam().segmentSize);
   const std::vector<size_t> sizes = {0, 1, 5, 1000, 65535};
@@ -65,10 +67,7 @@ TEST_P(RoundTrip, MessagesComeBackWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RoundTrip,
                          ::testing::Values(cRoundTrip{FERRY_KIND_SERIAL, 6},
-                                           cRoundTrip{FERRY_KIND_SERIAL, 256},
-                                           cRoundTrip{FERRY_KIND_SERIAL, 1021},
-                                           cRoundTrip{FERRY_KIND_DATAGRAM, 6},
-                                           cRoundTrip{FERRY_KIND_DATAGRAM, 1024}),
+                                           cRoundTrip{FERRY_KIND_DATAGRAM, 6}),
                          [](const ::testing::TestParamInfo<cRoundTrip>& p) {
                            return (p.param.kind == FERRY_KIND_SERIAL ? "serial" : "datagram") +
                                   std::to_string(p.param.segmentSize);
@@ -136,11 +135,10 @@ TEST(Codec, EncodeMatchesSend) {
 }
 
 // feed stops after the frame that gave an event and takes nothing more until the events are
-// taken; decode gives the same messages into the caller's buffer and keeps back one that does
-// not fit.
-TEST(Codec, FeedStopsAtEachEventAndDecodeBatches) {
+// taken (that decode gives what feed and next give, the fuzz target checks).
+TEST(Codec, FeedStopsAtEachEvent) {
   cCodecPtr tx(FERRY_KIND_SERIAL, 0);
-  std::vector<std::vector<uint8_t>> msgs = {awkward(10, 1), awkward(3000, 2), awkward(20, 3)};
+  std::vector<std::vector<uint8_t>> msgs = {awkward(10, 1), awkward(3000, 2)};
   for (const auto& m : msgs) ferry_codec_send(tx, m.data(), m.size(), FERRY_ID_AUTO);
   std::vector<uint8_t> line = join(takeOutput(tx));
   cCodecPtr one(FERRY_KIND_SERIAL, 0);
@@ -154,24 +152,6 @@ TEST(Codec, FeedStopsAtEachEventAndDecodeBatches) {
   size_t again = 1;
   EXPECT_EQ(-EAGAIN, ferry_codec_feed(rx, line.data() + used, line.size() - used, &again));
   EXPECT_EQ(0u, again);
-
-  cCodecPtr batch(FERRY_KIND_SERIAL, 0);
-  std::vector<uint8_t> out(2000);
-  ferry_event events[8];
-  int n = ferry_codec_decode(batch, line.data(), line.size(), &used, out.data(), out.size(), events,
-                             8, sizeof events[0]);
-  ASSERT_EQ(1, n);  // the 3000-byte message does not fit 2000 - 10 bytes
-  EXPECT_EQ(msgs[0], std::vector<uint8_t>(events[0].data, events[0].data + events[0].length));
-  ferry_event big;
-  ASSERT_EQ(1, ferry_codec_next(batch, &big, sizeof big));
-  EXPECT_EQ(msgs[1], std::vector<uint8_t>(big.data, big.data + big.length));
-  size_t rest = used;
-  out.resize(65535);
-  n = ferry_codec_decode(batch, line.data() + rest, line.size() - rest, &used, out.data(),
-                         out.size(), events, 8, sizeof events[0]);
-  ASSERT_EQ(1, n);
-  EXPECT_EQ(line.size() - rest, used);
-  EXPECT_EQ(msgs[2], std::vector<uint8_t>(events[0].data, events[0].data + events[0].length));
 }
 
 // A line that went away: the partial frame and message are forgotten, without a drop.
