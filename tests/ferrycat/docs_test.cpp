@@ -152,10 +152,7 @@ TEST_F(DocExamples, EveryExampleThatRunsOnTheSimulatedBoardDoesWhatTheTextSays) 
   o.keys = {{"ferryd.io.trace", mTrace}};
   cBench& b = launch(o);
   mAir = b.module().enableAir();
-  ASSERT_TRUE(b.start());
-  ASSERT_TRUE(b.module().waitForCommand("DefaultLocalName", b.realMs(15, cBenchSteps::kMarginMs)));
-  usleep(300 * 1000);  // the reply is taken and the command withdrawn
-  b.module().enterBypass();
+  ASSERT_TRUE(cBenchSteps::startInBypass(b));
   setUpFolder();
   const std::string board = "ferrycat broker -c /tmp/ferryd-bench-XXXXXX/ferryd.conf";
   const bool tshark = system("command -v tshark >/dev/null 2>&1") == 0;

@@ -15,11 +15,7 @@ TEST(EchoPeer, EchoesEveryMessageThroughTheDaemon) {
   o.logLevel = "INFO";
   cBench bench(o);
   std::string air = bench.module().enableAir();
-  ASSERT_TRUE(bench.start());
-  ASSERT_TRUE(
-      bench.module().waitForCommand("DefaultLocalName", bench.realMs(15, cBenchSteps::kMarginMs)));
-  usleep(300 * 1000);  // the reply is taken and the command withdrawn
-  bench.module().enterBypass();
+  ASSERT_TRUE(cBenchSteps::startInBypass(bench));
 
   const int count = 40;
   cCatRun echo(cCatRun::program({ECHO_PEER_BINARY, air, "115200", std::to_string(count)}));

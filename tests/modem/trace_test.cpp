@@ -64,6 +64,17 @@ uint64_t dataBytes(const std::vector<cCapture::cRecord>& records) {
   return n;
 }
 
+// A trace into a new FIFO at path, whose reading end (not read unless the test does) is *reader.
+cSerialTrace* fifoTrace(const std::string& path, int limit, int* reader) {
+  EXPECT_EQ(0, mkfifo(path.c_str(), 0600));
+  *reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  EXPECT_GE(*reader, 0);
+  std::string why;
+  cSerialTrace* trace = cSerialTrace::open(path, limit, &why);
+  EXPECT_NE(nullptr, trace) << why;
+  return trace;
+}
+
 bool waitUntil(const std::function<bool()>& done) {
   for (int waited = 0; waited < 20000 && !done(); waited += 10) usleep(10 * 1000);
   return done();
@@ -112,12 +123,9 @@ TEST(SerialTrace, RotationKeepsTheBoundAndWholeRecordsInOrder) {
 TEST(SerialTrace, RecordingNeverWaitsForTheDisk) {
   cTempDir dir;
   std::string path = dir.path + "/serial.trace";
-  ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
-  int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader, 0);
-  std::string why;
-  std::unique_ptr<cSerialTrace> trace(cSerialTrace::open(path, cSerialTrace::kDefaultLimit, &why));
-  ASSERT_TRUE(trace) << why;
+  int reader = -1;
+  std::unique_ptr<cSerialTrace> trace(fifoTrace(path, cSerialTrace::kDefaultLimit, &reader));
+  ASSERT_TRUE(trace);
   std::vector<unsigned char> bytes(4096, 0x55);
   auto recording = std::async(std::launch::async, [&] {
     for (int i = 0; i < 5000; ++i) trace->record(cSerialTrace::kFromModule, bytes.data(), 4096);
@@ -208,12 +216,9 @@ TEST(SerialTrace, APathThatIsNotARegularFileIsLeftAlone) {
 TEST(SerialTrace, AFifoIsAStreamWhoseReaderMayLeave) {
   cTempDir dir;
   std::string path = dir.path + "/serial.trace";
-  ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
-  int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader, 0);
-  std::string why;
-  std::unique_ptr<cSerialTrace> trace(cSerialTrace::open(path, cSerialTrace::kMinLimit, &why));
-  ASSERT_TRUE(trace) << why;
+  int reader = -1;
+  std::unique_ptr<cSerialTrace> trace(fifoTrace(path, cSerialTrace::kMinLimit, &reader));
+  ASSERT_TRUE(trace);
   const size_t kWanted = cSerialTrace::kHeaderSize + 100 * 1012;
   auto reading = std::async(std::launch::async, [reader, kWanted] {
     std::string got;
