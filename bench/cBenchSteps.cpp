@@ -1,5 +1,7 @@
 #include "bench/cBenchSteps.h"
 
+#include <unistd.h>
+
 #include "bench/cBench.h"
 
 namespace cBenchSteps {
@@ -32,6 +34,15 @@ bool disconnectPeer(cBench& bench) {
   int before = bench.logCount("Going BT_LINK_DISCOVERY");
   bench.module().leaveBypass();
   return waitTransition(bench, "BT_LINK_DISCOVERY", before, 11);
+}
+
+bool startInBypass(cBench& bench) {
+  if (!bench.start() ||
+      !bench.module().waitForCommand("DefaultLocalName", bench.realMs(15, kMarginMs)))
+    return false;
+  usleep(300 * 1000);  // the reply is taken and the command withdrawn
+  bench.module().enterBypass();
+  return true;
 }
 
 bool waitNorth(cBench& bench) {

@@ -25,5 +25,9 @@ bool connectPeer(cBench& bench);
 bool disconnectPeer(cBench& bench);
 // The north link is connected and the broker knows the daemon's port.
 bool waitNorth(cBench& bench);
+// Starts the daemon and, once it has set the module up, puts the module in bypass mode. Works at
+// log level INFO, where the daemon does not log the end of its set-up: the name command is its
+// last step.
+bool startInBypass(cBench& bench);
 
 }  // namespace cBenchSteps

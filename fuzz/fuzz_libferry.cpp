@@ -1,8 +1,9 @@
 // libferry's public decoding calls on any input: (1) ferry_codec_feed/next and the batched
 // ferry_codec_decode (into an output buffer of a fuzzed size) give the same messages and drops,
 // however the input is cut, and so does ferry_codec_decode_datagrams given every datagram at
-// once; (2) the counters agree with the events; (3) every message is at most
-// 65,535 bytes and comes back unchanged when encoded and decoded again.
+// once, each message of a decode call in the caller's buffer; (2) the counters agree with the
+// events; (3) every message is at most 65,535 bytes and comes back unchanged when encoded and
+// decoded again.
 // Input: byte 0 bit 0: datagram kind; byte 1: decode's output buffer size (x 512 bytes, +1);
 // then pieces: serial [u8 length][bytes], datagram [u16 length][bytes].
 #include <cstdint>
@@ -28,6 +29,14 @@ cSeen seen(const ferry_event& e) {
   cSeen s{e.type, e.reason, e.id, {}};
   if (e.type == FERRY_EVENT_MESSAGE) s.data.assign(e.data, e.data + e.length);
   return s;
+}
+
+// An event of a decode call: a message in it lies in the caller's buffer.
+cSeen seenIn(const ferry_event& e, const Bytes& buffer) {
+  if (e.type == FERRY_EVENT_MESSAGE && e.length > 0) {
+    FUZZ_CHECK(e.data >= buffer.data() && e.data + e.length <= buffer.data() + buffer.size());
+  }
+  return seen(e);
 }
 
 void feedNext(ferry_codec* c, const Bytes& piece, std::vector<cSeen>* out) {
@@ -58,7 +67,7 @@ void decodeBatched(ferry_codec* c, const Bytes& piece, size_t capacity, std::vec
     int n = ferry_codec_decode(c, at, left, &used, buffer.data(), buffer.size(), events, 4,
                                sizeof events[0]);
     FUZZ_CHECK(n >= 0 && n <= 4 && used <= left);
-    for (int i = 0; i < n; ++i) out->push_back(seen(events[i]));
+    for (int i = 0; i < n; ++i) out->push_back(seenIn(events[i], buffer));
     at = left > used ? at + used : nullptr;
     left -= used;
     if (n > 0) continue;
@@ -90,7 +99,7 @@ void decodeAllDatagrams(ferry_codec* c, const std::vector<Bytes>& all, size_t ca
                                          lengths.data() + first, left, &taken, buffer.data(),
                                          buffer.size(), events, 4, sizeof events[0]);
     FUZZ_CHECK(n >= 0 && n <= 4 && taken <= left);
-    for (int i = 0; i < n; ++i) out->push_back(seen(events[i]));
+    for (int i = 0; i < n; ++i) out->push_back(seenIn(events[i], buffer));
     for (size_t i = 0; i < taken; ++i) at += lengths[first + i];
     first += taken;
     if (n > 0 || taken > 0) continue;

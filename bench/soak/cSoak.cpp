@@ -89,14 +89,10 @@ cSoakResult cSoak::run() {
       [&](int id, const std::vector<uint8_t>& p) { south.onMessage(id, p); });
   bench.broker().setMessageSink(
       [&](int id, const std::vector<uint8_t>& p) { north.onMessage(id, p); });
-  // At INFO the daemon does not log the end of its set-up: the name command is the last step.
-  if (!bench.start() || !bench.module().waitForCommand("DefaultLocalName",
-                                                       bench.realMs(15, cBenchSteps::kMarginMs))) {
+  if (!cBenchSteps::startInBypass(bench)) {
     r.failure = "the daemon did not set the module up:\n" + bench.daemonOutput();
     return r;
   }
-  usleep(300 * 1000);  // the reply is taken and the command withdrawn
-  bench.module().enterBypass();
   if (!bench.broker().waitForPeer(cBenchSteps::kMarginMs)) {
     r.failure = "the daemon's broker socket was not found";
     return r;

@@ -11,23 +11,12 @@
 #include "ferrycat/cBrokerEnd.h"
 #include "ferrycat/cBrokerSocket.h"
 #include "ferrycat/cCatLoop.h"
+#include "tests/common/cTempDir.h"
 #include "tests/common/freeUdpPort.h"
 #include "tests/ferrycat/cCatRun.h"
 #include "tests/ferrycat/cFakeDaemon.h"
 
 namespace {
-
-// How often text occurs in a run's standard error, waited for until it occurs count times.
-bool waitForCount(const cCatRun& run, const std::string& text, size_t count, int timeoutMs) {
-  for (int waited = 0; waited <= timeoutMs; waited += 10) {
-    std::string err = run.err();
-    size_t found = 0;
-    for (size_t at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++found;
-    if (found >= count) return true;
-    usleep(10 * 1000);
-  }
-  return false;
-}
 
 long voluntarySwitches(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -49,7 +38,7 @@ TEST(FerrycatBroker, MessagesWaitWhileNoDaemonIsConnectedAndThoseLeftAreAFailure
 
   daemon.reset();  // stopped: what is typed now waits for the next daemon
   broker.input("two\nthree\n");
-  ASSERT_TRUE(waitForCount(broker, "has gone: waiting", 1, 10000)) << broker.err();
+  ASSERT_TRUE(broker.waitForStderr("has gone: waiting", 10000)) << broker.err();
   daemon.reset(new cFakeDaemon(port));
   std::vector<std::vector<uint8_t>> got = daemon->receive(1000);
   ASSERT_EQ(2u, got.size()) << broker.err();
@@ -57,7 +46,7 @@ TEST(FerrycatBroker, MessagesWaitWhileNoDaemonIsConnectedAndThoseLeftAreAFailure
 
   daemon.reset();
   broker.input("four\n");
-  ASSERT_TRUE(waitForCount(broker, "has gone: waiting", 2, 10000)) << broker.err();
+  ASSERT_TRUE(broker.waitForStderr("has gone: waiting", 10000, 2)) << broker.err();
   broker.signal(SIGTERM);
   EXPECT_EQ(1, broker.wait(10000));
   EXPECT_NE(std::string::npos,
@@ -72,10 +61,10 @@ TEST(FerrycatBroker, MessagesWaitWhileNoDaemonIsConnectedAndThoseLeftAreAFailure
 TEST(FerrycatBroker, ADaemonThatStopsReadingIsWaitedForWithoutSpinning) {
   uint16_t port = freeUdpPort();
   cFakeDaemon daemon(port);  // never reads
-  std::string dir = cCatRun::tempDir();
+  cTempDir dir;
   std::string input;
   for (int i = 0; i < 100; ++i) input += std::string(1000, 'x') + "\n";
-  std::string path = cCatRun::writeFile(dir + "/input", input);
+  std::string path = cCatRun::writeFile(dir.path + "/input", input);
   cCatRun broker({"broker", "--port", std::to_string(port)}, path);
   for (int waited = 0;
        waited < 10000 && cFakeDaemon::queueOf(daemon.port()) <= cBrokerEnd::kMaxDaemonQueue;
@@ -94,8 +83,6 @@ TEST(FerrycatBroker, ADaemonThatStopsReadingIsWaitedForWithoutSpinning) {
   EXPECT_NE(std::string::npos, broker.err().find("messages not sent: ferryd (port " +
                                                  std::to_string(daemon.port()) + ") did not read"))
       << broker.err();
-  unlink(path.c_str());
-  rmdir(dir.c_str());
 }
 
 // A send that fails is said with the daemon's address, and the run fails. Sends fail here
@@ -106,9 +93,10 @@ TEST(FerrycatBroker, FailedSendsNameTheDaemonAndFailTheRun) {
   ASSERT_TRUE(socket.open("127.0.0.1", 0, &why)) << why;
   cFakeDaemon daemon(socket.port());
   shutdown(socket.fd(), SHUT_WR);
-  std::string dir = cCatRun::tempDir();
+  cTempDir dir;
   cCatOptions options;
-  options.files = {cCatRun::writeFile(dir + "/one", "abc"), cCatRun::writeFile(dir + "/two", "de")};
+  options.files = {cCatRun::writeFile(dir.path + "/one", "abc"),
+                   cCatRun::writeFile(dir.path + "/two", "de")};
   options.count = 0;
   cCatLoop loop(options);
   cBrokerEnd end(&socket, cBrokerSocket::kMaxDatagram, false);
@@ -121,8 +109,6 @@ TEST(FerrycatBroker, FailedSendsNameTheDaemonAndFailTheRun) {
             err.find("ferrycat: message of 3 bytes not sent: " + daemonAddress + ": Broken pipe"))
       << err;
   EXPECT_NE(std::string::npos, err.find("sent messages=0 bytes=0 failed-send=2 ")) << err;
-  for (const std::string& f : options.files) unlink(f.c_str());
-  rmdir(dir.c_str());
 }
 
 }  // namespace

@@ -8,29 +8,26 @@
 
 #include <cerrno>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
-namespace {
+#include "tests/common/cTempDir.h"
 
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<std::string> command(const std::vector<std::string>& args) {
-  std::vector<std::string> argv;
+cCatRun::cCommand cCatRun::program(const std::vector<std::string>& args) {
+  cCommand c;
 #if defined(FERRYD_EMULATOR)
-  argv = {FERRYD_EMULATOR, "-L", FERRYD_EMULATOR_ROOT};
+  c.argv = {FERRYD_EMULATOR, "-L", FERRYD_EMULATOR_ROOT};
 #endif
-  argv.push_back(FERRYCAT_BINARY);
-  argv.insert(argv.end(), args.begin(), args.end());
-  return argv;
+  c.argv.insert(c.argv.end(), args.begin(), args.end());
+  return c;
 }
 
-}  // namespace
+cCatRun::cCommand cCatRun::shell(const std::string& dir, const std::string& line) {
+  cCommand c;
+  c.argv = {"/bin/bash", "-c", line};
+  c.dir = dir;
+  c.group = true;
+  return c;
+}
 
 std::string cCatRun::tempDir() {
   char pattern[] = "/tmp/ferrycat-test-XXXXXX";
@@ -38,11 +35,25 @@ std::string cCatRun::tempDir() {
   return pattern;
 }
 
+namespace {
+
+std::vector<std::string> withFerrycat(const std::vector<std::string>& args) {
+  std::vector<std::string> all = {FERRYCAT_BINARY};
+  all.insert(all.end(), args.begin(), args.end());
+  return all;
+}
+
+}  // namespace
+
 cCatRun::cCatRun(const std::vector<std::string>& args, const std::string& stdinPath,
                  bool closedStdout, bool unreadStdout)
-    : mDir(tempDir()), mPid(-1), mInput(-1), mUnread(-1) {
+    : cCatRun(program(withFerrycat(args)), stdinPath, closedStdout, unreadStdout) {}
+
+cCatRun::cCatRun(const cCommand& command, const std::string& stdinPath, bool closedStdout,
+                 bool unreadStdout)
+    : mDir(tempDir()), mPid(-1), mGroup(command.group), mInput(-1), mUnread(-1) {
   bool outPipeUsed = closedStdout || unreadStdout;
-  std::vector<std::string> texts = command(args);
+  std::vector<std::string> texts = command.argv;
   std::vector<char*> argv;
   for (std::string& t : texts) argv.push_back(&t[0]);
   argv.push_back(nullptr);
@@ -51,9 +62,12 @@ cCatRun::cCatRun(const std::vector<std::string>& args, const std::string& stdinP
   std::string outPath = mDir + "/out", errPath = mDir + "/err";
   int outPipe[2] = {-1, -1};
   if (outPipeUsed && pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  // The child of a threaded process allocates nothing before exec.
   mPid = fork();
   if (mPid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (command.group) setpgid(0, 0);
+    if (!command.dir.empty() && chdir(command.dir.c_str()) != 0) _exit(127);
     int in = stdinPath.empty() ? pipeEnds[0]
                                : open(stdinPath == "-" ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
     dup2(in, STDIN_FILENO);
@@ -63,6 +77,7 @@ cCatRun::cCatRun(const std::vector<std::string>& args, const std::string& stdinP
     execv(argv[0], argv.data());
     _exit(127);
   }
+  if (command.group) setpgid(mPid, mPid);  // also here, so that no signal comes before the child's
   if (outPipeUsed) {
     close(outPipe[1]);
     if (unreadStdout)
@@ -80,7 +95,7 @@ cCatRun::~cCatRun() {
   closeInput();
   if (mUnread >= 0) close(mUnread);
   if (mPid > 0) {
-    kill(mPid, SIGKILL);
+    kill(mGroup ? -mPid : mPid, SIGKILL);
     waitpid(mPid, nullptr, 0);
   }
   unlink((mDir + "/out").c_str());
@@ -105,7 +120,7 @@ void cCatRun::closeInput() {
 }
 
 void cCatRun::signal(int sig) {
-  if (mPid > 0) kill(mPid, sig);
+  if (mPid > 0) kill(mGroup ? -mPid : mPid, sig);
 }
 
 int cCatRun::wait(int timeoutMs) {
@@ -116,7 +131,7 @@ int cCatRun::wait(int timeoutMs) {
       return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     if (waited >= timeoutMs) {
-      kill(mPid, SIGKILL);
+      kill(mGroup ? -mPid : mPid, SIGKILL);
       waitpid(mPid, nullptr, 0);
       mPid = -1;
       return -1;
@@ -126,20 +141,33 @@ int cCatRun::wait(int timeoutMs) {
   return -1;
 }
 
-bool cCatRun::waitForStderr(const std::string& text, int timeoutMs) const {
+bool cCatRun::waitForStderr(const std::string& text, int timeoutMs, size_t count) const {
+  return waitFor(true, text, timeoutMs, count);
+}
+
+bool cCatRun::waitForStdout(const std::string& text, int timeoutMs) const {
+  return waitFor(false, text, timeoutMs, 1);
+}
+
+bool cCatRun::waitFor(bool err, const std::string& text, int timeoutMs, size_t count) const {
   for (int waited = 0; waited <= timeoutMs; waited += 10) {
-    if (err().find(text) != std::string::npos) return true;
+    std::string said = err ? this->err() : out();
+    size_t found = 0;
+    for (size_t at = said.find(text); at != std::string::npos && found < count;
+         at = said.find(text, at + 1))
+      ++found;
+    if (found >= count) return true;
     usleep(10 * 1000);
   }
   return false;
 }
 
 std::string cCatRun::out() const {
-  return readAll(mDir + "/out");
+  return cTempDir::read(mDir + "/out");
 }
 
 std::string cCatRun::err() const {
-  return readAll(mDir + "/err");
+  return cTempDir::read(mDir + "/err");
 }
 
 int cCatRun::run(const std::vector<std::string>& args, std::string* out, std::string* err,

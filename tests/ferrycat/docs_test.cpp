@@ -3,30 +3,19 @@
 // broker port, its module's air side for /dev/rfcomm0, its serial trace for
 // /var/log/ferryd/serial.trace) and checked to do what the text around it says. An example this
 // test does not know fails it, so a new or changed example must be added to the table below.
-#include <fcntl.h>
-#include <ftw.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "bench/cBenchWire.h"
+#include "tests/common/cTempDir.h"
 #include "tests/common/freeUdpPort.h"
 #include "tests/ferrycat/cCatRun.h"
 #include "tests/link/benchTest.h"
 
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Every occurrence of from in text replaced by to (std::regex trips GCC's warnings under ASan).
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
@@ -58,13 +47,13 @@ std::string readmeExample(const std::string& line) {
 // The examples: the README's, and the ".B" lines of the man pages' EXAMPLES sections.
 std::vector<std::string> examples() {
   std::vector<std::string> found;
-  std::istringstream readme(readFile(FERRYD_SOURCE_DIR "/README.md"));
+  std::istringstream readme(cTempDir::read(FERRYD_SOURCE_DIR "/README.md"));
   for (std::string line; std::getline(readme, line);) {
     std::string example = readmeExample(line);
     if (!example.empty()) found.push_back(example);
   }
   for (const char* page : {"/docs/ferrycat.1", "/docs/ferryd.8"}) {
-    std::istringstream in(readFile(std::string(FERRYD_SOURCE_DIR) + page));
+    std::istringstream in(cTempDir::read(std::string(FERRYD_SOURCE_DIR) + page));
     bool inExamples = false;
     for (std::string line; std::getline(in, line);) {
       if (startsWith(line, ".SH")) inExamples = line == ".SH EXAMPLES";
@@ -75,84 +64,12 @@ std::vector<std::string> examples() {
   return found;
 }
 
-// A shell command line run by bash in a folder, as a process group of its own.
-class cShell {
- public:
-  cShell(const std::string& dir, const std::string& line) : mDir(dir) {
-    static int count = 0;
-    mOut = dir + "/sh" + std::to_string(++count);
-    int in[2];
-    if (pipe(in) != 0) abort();
-    // The child of a threaded process allocates nothing before exec.
-    const std::string outPath = mOut + ".out", errPath = mOut + ".err";
-    mPid = fork();
-    if (mPid == 0) {
-      setpgid(0, 0);
-      if (chdir(dir.c_str()) != 0) _exit(127);
-      dup2(in[0], STDIN_FILENO);
-      dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-      dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
-      close(in[0]);
-      close(in[1]);
-      execl("/bin/bash", "bash", "-c", line.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    setpgid(mPid, mPid);
-    close(in[0]);
-    mIn = in[1];
-  }
-  ~cShell() {
-    if (mIn >= 0) close(mIn);
-    if (mPid > 0) {
-      kill(-mPid, SIGKILL);
-      waitpid(mPid, nullptr, 0);
-    }
-  }
-  void type(const std::string& text) {
-    if (write(mIn, text.data(), text.size()) != static_cast<ssize_t>(text.size())) abort();
-  }
-  void interrupt() { kill(-mPid, SIGINT); }
-  // The exit status, or -1 after timeoutMs.
-  int wait(int timeoutMs) {
-    close(mIn);
-    mIn = -1;
-    for (int waited = 0; waited <= timeoutMs; waited += 10) {
-      int status;
-      if (waitpid(mPid, &status, WNOHANG) == mPid) {
-        mPid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      usleep(10 * 1000);
-    }
-    return -1;
-  }
-  bool waitFor(bool err, const std::string& text, int timeoutMs) const {
-    for (int waited = 0; waited <= timeoutMs; waited += 10) {
-      if ((err ? this->err() : out()).find(text) != std::string::npos) return true;
-      usleep(10 * 1000);
-    }
-    return false;
-  }
-  std::string out() const { return readFile(mOut + ".out"); }
-  std::string err() const { return readFile(mOut + ".err"); }
-
- private:
-  std::string mDir, mOut;
-  pid_t mPid;
-  int mIn = -1;
-};
-
 class DocExamples : public cBenchTest {
  protected:
-  std::string mDir = cCatRun::tempDir();
+  cTempDir mTemp;
+  std::string mDir = mTemp.path;
   std::string mTrace = mDir + "/serial.trace";
   std::string mAir;
-
-  ~DocExamples() override {
-    nftw(
-        mDir.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 8,
-        FTW_DEPTH | FTW_PHYS);
-  }
 
   // The example with the board's paths replaced by the simulated board's, ferrycat found first
   // on PATH (run under the emulator on a cross build), Wireshark's personal plugin folder
@@ -182,7 +99,7 @@ class DocExamples : public cBenchTest {
                           "/home/.local/lib/wireshark/plugins"})
       mkdir((mDir + d).c_str(), 0755);
     cCatRun::writeFile(plugins + "/ferryd.lua",
-                       readFile(FERRYD_SOURCE_DIR "/wireshark/ferryd.lua"));
+                       cTempDir::read(FERRYD_SOURCE_DIR "/wireshark/ferryd.lua"));
     // The module's bytes of a message, as hex text.
     using cBenchWire::bytes;
     std::vector<uint8_t> capture = bytes("AT-AB -BypassMode-\r\n");
@@ -194,7 +111,7 @@ class DocExamples : public cBenchTest {
 
   // Runs a short example to its end: its output, with its status checked.
   std::string run(const std::string& example, int expectStatus = 0) {
-    cShell sh(mDir, localised(example));
+    cCatRun sh(cCatRun::shell(mDir, localised(example)));
     int status = sh.wait(30000);
     EXPECT_EQ(expectStatus, status) << example << "\n" << sh.err();
     return sh.out();
@@ -203,24 +120,25 @@ class DocExamples : public cBenchTest {
   // The board's broker command and a peer example: a line typed in either comes out of the
   // other; Ctrl-C ends each with status 0.
   void relay(const std::string& peerExample, const std::string& brokerExample) {
-    cShell broker(mDir, localised(brokerExample));
-    ASSERT_TRUE(broker.waitFor(true, "ferryd is connected", 30000)) << broker.err();
-    cShell peer(mDir, localised(peerExample));
-    ASSERT_TRUE(peer.waitFor(true, "open at", 30000)) << peerExample << "\n" << peer.err();
-    broker.type("hello from the broker\n");
+    cCatRun broker(cCatRun::shell(mDir, localised(brokerExample)), "");
+    ASSERT_TRUE(broker.waitForStderr("ferryd is connected", 30000)) << broker.err();
+    cCatRun peer(cCatRun::shell(mDir, localised(peerExample)), "");
+    ASSERT_TRUE(peer.waitForStderr("open at", 30000)) << peerExample << "\n" << peer.err();
+    broker.input("hello from the broker\n");
     bool toFile = peerExample.find("> received.json") != std::string::npos;
     if (toFile) {
-      for (int i = 0; i < 3000 && readFile(mDir + "/received.json").empty(); ++i) usleep(10000);
-      EXPECT_NE(std::string::npos, readFile(mDir + "/received.json")
+      for (int i = 0; i < 3000 && cTempDir::read(mDir + "/received.json").empty(); ++i)
+        usleep(10000);
+      EXPECT_NE(std::string::npos, cTempDir::read(mDir + "/received.json")
                                        .find("\"length\":21,\"text\":\"hello from the broker\""));
-      EXPECT_TRUE(broker.waitFor(false, "10 bytes:", 10000)) << broker.out();  // image.bin
+      EXPECT_TRUE(broker.waitForStdout("10 bytes:", 10000)) << broker.out();  // image.bin
     } else {
-      EXPECT_TRUE(peer.waitFor(false, "21 bytes: hello from the broker", 10000)) << peer.out();
-      peer.type("hello from the peer\n");
-      EXPECT_TRUE(broker.waitFor(false, "19 bytes: hello from the peer", 10000)) << broker.out();
+      EXPECT_TRUE(peer.waitForStdout("21 bytes: hello from the broker", 10000)) << peer.out();
+      peer.input("hello from the peer\n");
+      EXPECT_TRUE(broker.waitForStdout("19 bytes: hello from the peer", 10000)) << broker.out();
     }
-    broker.interrupt();
-    peer.interrupt();
+    broker.signal(SIGINT);
+    peer.signal(SIGINT);
     EXPECT_EQ(0, broker.wait(10000)) << broker.err();
     EXPECT_EQ(0, peer.wait(10000)) << peer.err();
   }
@@ -234,10 +152,7 @@ TEST_F(DocExamples, EveryExampleThatRunsOnTheSimulatedBoardDoesWhatTheTextSays) 
   o.keys = {{"ferryd.io.trace", mTrace}};
   cBench& b = launch(o);
   mAir = b.module().enableAir();
-  ASSERT_TRUE(b.start());
-  ASSERT_TRUE(b.module().waitForCommand("DefaultLocalName", b.realMs(15, cBenchSteps::kMarginMs)));
-  usleep(300 * 1000);  // the reply is taken and the command withdrawn
-  b.module().enterBypass();
+  ASSERT_TRUE(cBenchSteps::startInBypass(b));
   setUpFolder();
   const std::string board = "ferrycat broker -c /tmp/ferryd-bench-XXXXXX/ferryd.conf";
   const bool tshark = system("command -v tshark >/dev/null 2>&1") == 0;
@@ -253,9 +168,9 @@ TEST_F(DocExamples, EveryExampleThatRunsOnTheSimulatedBoardDoesWhatTheTextSays) 
     } else if (startsWith(plain, "ferrycat peer ")) {
       relay(e, board);
     } else if (startsWith(plain, "ferrycat decode -F ")) {
-      cShell follow(mDir, localised(e));
-      EXPECT_TRUE(follow.waitFor(false, "mode to=bypass", 10000)) << follow.out();
-      follow.interrupt();
+      cCatRun follow(cCatRun::shell(mDir, localised(e)));
+      EXPECT_TRUE(follow.waitForStdout("mode to=bypass", 10000)) << follow.out();
+      follow.signal(SIGINT);
       EXPECT_EQ(0, follow.wait(5000)) << follow.err();
       EXPECT_NE(std::string::npos, follow.out().find("counts < lines=")) << follow.out();
     } else if (plain.find("--pcap serial.pcapng") != std::string::npos) {

@@ -14,6 +14,7 @@
 
 #include "ferrycat/cCatWire.h"
 #include "support/cHDLC.h"
+#include "tests/common/cTempDir.h"
 #include "tests/common/freeUdpPort.h"
 #include "tests/ferrycat/cCatRun.h"
 #include "tests/ferrycat/cFakeDaemon.h"
@@ -261,7 +262,8 @@ TEST(FerrycatInput, SignalsEndTheRunWhileItWaitsOnAFullPipeOrASilentFifo) {
   EXPECT_NE(std::string::npos, full.err().find(" received not written: its reader did not read"))
       << full.err();
 
-  std::string dir = cCatRun::tempDir(), fifo = dir + "/fifo";
+  cTempDir dir;
+  std::string fifo = dir.path + "/fifo";
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
   cLine line;
   cCatRun broker({"broker", "--port", std::to_string(freeUdpPort()), "-f", fifo});
@@ -275,8 +277,6 @@ TEST(FerrycatInput, SignalsEndTheRunWhileItWaitsOnAFullPipeOrASilentFifo) {
   EXPECT_EQ(0, peer.wait(5000));
   EXPECT_NE(std::string::npos, broker.err().find("ferrycat: sent messages=0 ")) << broker.err();
   EXPECT_NE(std::string::npos, peer.err().find("ferrycat: sent messages=0 ")) << peer.err();
-  unlink(fifo.c_str());
-  rmdir(dir.c_str());
 }
 
 }  // namespace

@@ -117,11 +117,7 @@ void relayBothWays(int daemonSegSize, int peerSegSize, long count) {
   o.keys = {{"ferryd.stats.interval", "1"}};  // the daemon's drops, should any message be lost
   cBench bench(o);
   std::string air = bench.module().enableAir();
-  ASSERT_TRUE(bench.start());
-  ASSERT_TRUE(
-      bench.module().waitForCommand("DefaultLocalName", bench.realMs(15, cBenchSteps::kMarginMs)));
-  usleep(300 * 1000);  // the reply is taken and the command withdrawn
-  bench.module().enterBypass();
+  ASSERT_TRUE(cBenchSteps::startInBypass(bench));
 
   std::vector<std::vector<uint8_t>> south = messages(0, count), north = messages(1, count);
   std::string n = std::to_string(count);

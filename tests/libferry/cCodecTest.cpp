@@ -9,18 +9,23 @@ cCodecPtr::cCodecPtr(int kind, int segmentSize) {
 
 namespace {
 
+void take(const ferry_event& ev, cDecoded* out) {
+  if (ev.type == FERRY_EVENT_MESSAGE) {
+    out->messages.emplace_back(ev.data, ev.data + ev.length);
+    out->ids.push_back(ev.id);
+  } else if (ev.type == FERRY_EVENT_SEGMENT) {
+    out->segments.push_back(ev.length);
+    out->segmentIds.push_back(ev.id);
+  } else {
+    out->drops.push_back(ferry_drop_name(ev.reason));
+    out->dropIds.push_back(ev.id);
+    out->dropLengths.push_back(ev.length);
+  }
+}
+
 void takeEvents(ferry_codec* c, cDecoded* out) {
   ferry_event ev;
-  while (ferry_codec_next(c, &ev, sizeof ev) == 1) {
-    if (ev.type == FERRY_EVENT_MESSAGE) {
-      out->messages.emplace_back(ev.data, ev.data + ev.length);
-      out->ids.push_back(ev.id);
-    } else {
-      out->drops.push_back(ferry_drop_name(ev.reason));
-      out->dropIds.push_back(ev.id);
-      out->dropLengths.push_back(ev.length);
-    }
-  }
+  while (ferry_codec_next(c, &ev, sizeof ev) == 1) take(ev, out);
 }
 
 }  // namespace

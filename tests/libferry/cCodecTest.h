@@ -27,6 +27,8 @@ struct cDecoded {
   std::vector<std::string> drops;  // drop names, in order
   std::vector<int> dropIds;
   std::vector<size_t> dropLengths;
+  std::vector<size_t> segments;  // segment events: serialised sizes and ids
+  std::vector<int> segmentIds;
 };
 
 // Feeds bytes in pieces of at most piece bytes (serial kind) and takes every event.

@@ -1,5 +1,5 @@
 // The codec through the public C interface: round trips at the segment sizes that matter, the
-// output bound, the event flow of feed/next/decode, and every kind of bad input.
+// output bound, the event flow of feed/next, and every kind of bad input.
 #include <errno.h>
 
 #include <algorithm>
@@ -25,7 +25,9 @@ struct cRoundTrip {
 class RoundTrip : public ::testing::TestWithParam<cRoundTrip> {};
 
 // Messages from empty to the largest, full of bytes the framing escapes, come back whole and in
-// order however the serial stream is cut; 'A' (so "AT-AB") never appears raw on the line.
+// order however the serial stream is cut; 'A' (so "AT-AB") never appears raw on the line. At the
+// smallest segment size (the largest message takes 65,535 segments): the test vectors hold each
+// kind's other sizes.
 TEST_P(RoundTrip, MessagesComeBackWhole) {
   cCodecPtr tx(GetParam().kind, GetParam().segmentSize);
   const std::vector<size_t> sizes = {0, 1, 5, 1000, 65535};
@@ -65,10 +67,7 @@ TEST_P(RoundTrip, MessagesComeBackWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RoundTrip,
                          ::testing::Values(cRoundTrip{FERRY_KIND_SERIAL, 6},
-                                           cRoundTrip{FERRY_KIND_SERIAL, 256},
-                                           cRoundTrip{FERRY_KIND_SERIAL, 1021},
-                                           cRoundTrip{FERRY_KIND_DATAGRAM, 6},
-                                           cRoundTrip{FERRY_KIND_DATAGRAM, 1024}),
+                                           cRoundTrip{FERRY_KIND_DATAGRAM, 6}),
                          [](const ::testing::TestParamInfo<cRoundTrip>& p) {
                            return (p.param.kind == FERRY_KIND_SERIAL ? "serial" : "datagram") +
                                   std::to_string(p.param.segmentSize);
@@ -136,11 +135,10 @@ TEST(Codec, EncodeMatchesSend) {
 }
 
 // feed stops after the frame that gave an event and takes nothing more until the events are
-// taken; decode gives the same messages into the caller's buffer and keeps back one that does
-// not fit.
-TEST(Codec, FeedStopsAtEachEventAndDecodeBatches) {
+// taken (that decode gives what feed and next give, the fuzz target checks).
+TEST(Codec, FeedStopsAtEachEvent) {
   cCodecPtr tx(FERRY_KIND_SERIAL, 0);
-  std::vector<std::vector<uint8_t>> msgs = {awkward(10, 1), awkward(3000, 2), awkward(20, 3)};
+  std::vector<std::vector<uint8_t>> msgs = {awkward(10, 1), awkward(3000, 2)};
   for (const auto& m : msgs) ferry_codec_send(tx, m.data(), m.size(), FERRY_ID_AUTO);
   std::vector<uint8_t> line = join(takeOutput(tx));
   cCodecPtr one(FERRY_KIND_SERIAL, 0);
@@ -154,24 +152,6 @@ TEST(Codec, FeedStopsAtEachEventAndDecodeBatches) {
   size_t again = 1;
   EXPECT_EQ(-EAGAIN, ferry_codec_feed(rx, line.data() + used, line.size() - used, &again));
   EXPECT_EQ(0u, again);
-
-  cCodecPtr batch(FERRY_KIND_SERIAL, 0);
-  std::vector<uint8_t> out(2000);
-  ferry_event events[8];
-  int n = ferry_codec_decode(batch, line.data(), line.size(), &used, out.data(), out.size(), events,
-                             8, sizeof events[0]);
-  ASSERT_EQ(1, n);  // the 3000-byte message does not fit 2000 - 10 bytes
-  EXPECT_EQ(msgs[0], std::vector<uint8_t>(events[0].data, events[0].data + events[0].length));
-  ferry_event big;
-  ASSERT_EQ(1, ferry_codec_next(batch, &big, sizeof big));
-  EXPECT_EQ(msgs[1], std::vector<uint8_t>(big.data, big.data + big.length));
-  size_t rest = used;
-  out.resize(65535);
-  n = ferry_codec_decode(batch, line.data() + rest, line.size() - rest, &used, out.data(),
-                         out.size(), events, 8, sizeof events[0]);
-  ASSERT_EQ(1, n);
-  EXPECT_EQ(line.size() - rest, used);
-  EXPECT_EQ(msgs[2], std::vector<uint8_t>(events[0].data, events[0].data + events[0].length));
 }
 
 // A line that went away: the partial frame and message are forgotten, without a drop.
@@ -187,28 +167,6 @@ TEST(Codec, ResetInputForgetsThePartialMessage) {
   cDecoded got = feedStream(rx, line, 1 << 20);
   ASSERT_EQ(1u, got.messages.size());
   EXPECT_TRUE(got.drops.empty());
-}
-
-// A drop says what it dropped: a partial message dropped for a new one is named by its own id
-// and the payload it had collected (the new first segment is kept); a segment whose start was
-// lost by its id and length.
-TEST(Codec, DropsNameTheMessageAndBytesDropped) {
-  cCodecPtr tx(FERRY_KIND_DATAGRAM, 16);  // 11 payload bytes a segment
-  std::vector<uint8_t> a = awkward(30), b = awkward(20);
-  ferry_codec_send(tx, a.data(), a.size(), 5);
-  std::vector<std::vector<uint8_t>> five = takeOutput(tx);
-  ferry_codec_send(tx, b.data(), b.size(), 6);
-  std::vector<std::vector<uint8_t>> six = takeOutput(tx);
-  ASSERT_EQ(3u, five.size());
-  ASSERT_EQ(2u, six.size());
-  cCodecPtr rx(FERRY_KIND_DATAGRAM, 0);
-  cDecoded got = feedDatagrams(rx, {five[0], five[1], six[0], five[2], six[1]});
-  ASSERT_EQ((std::vector<std::string>{"stale", "lost-start"}), got.drops);
-  EXPECT_EQ((std::vector<int>{5, 5}), got.dropIds);
-  EXPECT_EQ((std::vector<size_t>{22, five[2].size()}), got.dropLengths);
-  ASSERT_EQ(1u, got.messages.size());
-  EXPECT_EQ(6, got.ids[0]);
-  EXPECT_EQ(b, got.messages[0]);
 }
 
 TEST(Codec, BadInputIsRefusedWithAMessage) {
@@ -252,14 +210,7 @@ TEST(Codec, CountersCopyOnlyWhatTheCallerKnows) {
   ASSERT_EQ(0, ferry_codec_counters(tx, &k, offsetof(ferry_counters, sent_bytes)));
   EXPECT_EQ(1u, k.sent_messages);
   EXPECT_EQ(0xEEEEEEEEEEEEEEEEu, k.sent_bytes);
-  int major = 0;
-  EXPECT_STREQ("1.1.0", ferry_version(&major, nullptr, nullptr));
-  EXPECT_EQ(FERRY_VERSION_MAJOR, major);
 }
-
-}  // namespace
-
-namespace {
 
 // Segment events come only when asked for, one per valid segment with its serialised size, and
 // the messages still come as before.
@@ -271,23 +222,11 @@ TEST(Codec, SegmentEventsOnlyWhenAsked) {
   for (int on : {0, 1}) {
     cCodecPtr rx(FERRY_KIND_SERIAL, 0);
     ASSERT_EQ(0, ferry_codec_set_option(rx, FERRY_OPTION_SEGMENT_EVENTS, on));
-    std::vector<size_t> sizes;
-    int messages = 0;
-    for (size_t at = 0; at < line.size();) {
-      size_t used;
-      ferry_codec_feed(rx, line.data() + at, line.size() - at, &used);
-      at += used;
-      ferry_event e;
-      while (ferry_codec_next(rx, &e, sizeof e) == 1) {
-        if (e.type == FERRY_EVENT_SEGMENT) {
-          sizes.push_back(e.length);
-          EXPECT_EQ(9, e.id);
-        }
-        messages += e.type == FERRY_EVENT_MESSAGE;
-      }
-    }
-    EXPECT_EQ(1, messages);
-    EXPECT_EQ(on ? std::vector<size_t>({100, 100, 65}) : std::vector<size_t>(), sizes);
+    cDecoded got = feedStream(rx, line, line.size());
+    EXPECT_EQ(1u, got.messages.size());
+    EXPECT_TRUE(got.drops.empty());
+    EXPECT_EQ(on ? std::vector<size_t>({100, 100, 65}) : std::vector<size_t>(), got.segments);
+    EXPECT_EQ(on ? std::vector<int>({9, 9, 9}) : std::vector<int>(), got.segmentIds);
   }
   cCodecPtr rx(FERRY_KIND_SERIAL, 0);
   EXPECT_EQ(-EINVAL, ferry_codec_set_option(rx, 99, 1));

@@ -3,7 +3,6 @@
 // disk lost records, and paths that are not regular files (never moved aside, never blocking,
 // never ending the process with SIGPIPE).
 #include <fcntl.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/mount.h>
@@ -18,36 +17,14 @@
 #include <functional>
 #include <future>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "ferrycat/cCapture.h"
 #include "modem/cSerialTrace.h"
+#include "tests/common/cTempDir.h"
 
 namespace {
-
-// A temporary folder, removed with what it holds at the end of the test.
-struct cTempDir {
-  std::string path;
-  cTempDir() {
-    char pattern[] = "/tmp/ferryd-trace-XXXXXX";
-    EXPECT_NE(nullptr, mkdtemp(pattern));
-    path = pattern;
-  }
-  ~cTempDir() {
-    nftw(
-        path.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 8,
-        FTW_DEPTH | FTW_PHYS);
-  }
-};
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 off_t fileSize(const std::string& path) {
   struct stat st;
@@ -87,6 +64,17 @@ uint64_t dataBytes(const std::vector<cCapture::cRecord>& records) {
   return n;
 }
 
+// A trace into a new FIFO at path, whose reading end (not read unless the test does) is *reader.
+cSerialTrace* fifoTrace(const std::string& path, int limit, int* reader) {
+  EXPECT_EQ(0, mkfifo(path.c_str(), 0600));
+  *reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  EXPECT_GE(*reader, 0);
+  std::string why;
+  cSerialTrace* trace = cSerialTrace::open(path, limit, &why);
+  EXPECT_NE(nullptr, trace) << why;
+  return trace;
+}
+
 bool waitUntil(const std::function<bool()>& done) {
   for (int waited = 0; waited < 20000 && !done(); waited += 10) usleep(10 * 1000);
   return done();
@@ -99,12 +87,9 @@ TEST(SerialTrace, RotationKeepsTheBoundAndWholeRecordsInOrder) {
   std::string why;
   std::unique_ptr<cSerialTrace> trace(cSerialTrace::open(path, cSerialTrace::kMinLimit, &why));
   ASSERT_TRUE(trace) << why;
-  EXPECT_EQ("the last run's trace", readFile(path + ".1"));
+  EXPECT_EQ("the last run's trace", cTempDir::read(path + ".1"));
   const uint32_t kRecords = 150;  // 150 KB: more than two files of 64 KB, less than the buffer
-  for (uint32_t i = 0; i < kRecords; ++i) {
-    std::vector<unsigned char> b = recordBytes(i);
-    trace->record(i % 2 ? cSerialTrace::kToModule : cSerialTrace::kFromModule, b.data(), 1000);
-  }
+  recordRange(*trace, 0, kRecords);
   trace.reset();  // writes out what is buffered
 
   // The older file was filled up to the record that did not fit.
@@ -113,7 +98,7 @@ TEST(SerialTrace, RotationKeepsTheBoundAndWholeRecordsInOrder) {
   for (const std::string& file : {path + ".1", path}) {
     EXPECT_LE(fileSize(file), cSerialTrace::kMinLimit) << file;
     cCapture capture;
-    ASSERT_TRUE(capture.parse(readFile(file), cCapture::kAuto, cCapture::kFromModule, &why));
+    ASSERT_TRUE(capture.parse(cTempDir::read(file), cCapture::kAuto, cCapture::kFromModule, &why));
     EXPECT_EQ(cCapture::kTrace, capture.kind());
     EXPECT_EQ("", capture.problem());
     records.insert(records.end(), capture.records().begin(), capture.records().end());
@@ -138,12 +123,9 @@ TEST(SerialTrace, RotationKeepsTheBoundAndWholeRecordsInOrder) {
 TEST(SerialTrace, RecordingNeverWaitsForTheDisk) {
   cTempDir dir;
   std::string path = dir.path + "/serial.trace";
-  ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
-  int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader, 0);
-  std::string why;
-  std::unique_ptr<cSerialTrace> trace(cSerialTrace::open(path, cSerialTrace::kDefaultLimit, &why));
-  ASSERT_TRUE(trace) << why;
+  int reader = -1;
+  std::unique_ptr<cSerialTrace> trace(fifoTrace(path, cSerialTrace::kDefaultLimit, &reader));
+  ASSERT_TRUE(trace);
   std::vector<unsigned char> bytes(4096, 0x55);
   auto recording = std::async(std::launch::async, [&] {
     for (int i = 0; i < 5000; ++i) trace->record(cSerialTrace::kFromModule, bytes.data(), 4096);
@@ -174,9 +156,9 @@ TEST(SerialTrace, AFullDiskLeavesAGapMarkedWhereItIs) {
   // 150 KB of records where about 50 KB are free; every byte ends up on file or counted lost.
   recordRange(*trace, 0, 150);
   ASSERT_TRUE(waitUntil([&] {
-    return dataBytes(parseTrace(readFile(path))) + trace->lost() == 150 * 1000;
+    return dataBytes(parseTrace(cTempDir::read(path))) + trace->lost() == 150 * 1000;
   })) << "on file "
-      << dataBytes(parseTrace(readFile(path))) << ", lost " << trace->lost();
+      << dataBytes(parseTrace(cTempDir::read(path))) << ", lost " << trace->lost();
   EXPECT_GT(trace->lost(), 0u);
   ASSERT_EQ(0, unlink(filler.c_str()));
   recordRange(*trace, 150, 210);
@@ -184,7 +166,7 @@ TEST(SerialTrace, AFullDiskLeavesAGapMarkedWhereItIs) {
 
   // Before each data record, the lost records since the one before count exactly the bytes of
   // each direction that are missing between the two.
-  std::vector<cCapture::cRecord> records = parseTrace(readFile(path));
+  std::vector<cCapture::cRecord> records = parseTrace(cTempDir::read(path));
   uint64_t marked[2] = {0, 0};
   uint32_t next = 0;
   int gaps = 0;
@@ -218,7 +200,7 @@ TEST(SerialTrace, APathThatIsNotARegularFileIsLeftAlone) {
   std::string why;
   EXPECT_EQ(nullptr, cSerialTrace::open(folder, cSerialTrace::kMinLimit, &why));
   EXPECT_EQ(0u, why.find("a directory")) << why;
-  EXPECT_EQ("kept", readFile(folder + "/kept"));
+  EXPECT_EQ("kept", cTempDir::read(folder + "/kept"));
   EXPECT_EQ(-1, fileSize(folder + ".1"));
   EXPECT_EQ(nullptr, cSerialTrace::open("/dev/null", cSerialTrace::kMinLimit, &why));
   EXPECT_EQ(0u, why.find("a character device")) << why;
@@ -234,12 +216,9 @@ TEST(SerialTrace, APathThatIsNotARegularFileIsLeftAlone) {
 TEST(SerialTrace, AFifoIsAStreamWhoseReaderMayLeave) {
   cTempDir dir;
   std::string path = dir.path + "/serial.trace";
-  ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
-  int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader, 0);
-  std::string why;
-  std::unique_ptr<cSerialTrace> trace(cSerialTrace::open(path, cSerialTrace::kMinLimit, &why));
-  ASSERT_TRUE(trace) << why;
+  int reader = -1;
+  std::unique_ptr<cSerialTrace> trace(fifoTrace(path, cSerialTrace::kMinLimit, &reader));
+  ASSERT_TRUE(trace);
   const size_t kWanted = cSerialTrace::kHeaderSize + 100 * 1012;
   auto reading = std::async(std::launch::async, [reader, kWanted] {
     std::string got;
