@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "ferrycat/cCatWire.h"
+#include "support/cUdpTable.h"
 
 namespace {
 
@@ -19,17 +20,6 @@ std::string addressText(const sockaddr_in& addr) {
   char ip[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &addr.sin_addr, ip, sizeof ip);
   return std::string(ip) + ":" + std::to_string(ntohs(addr.sin_port));
-}
-
-// True when addr's IP is one of this host's: only such an address can be bound.
-bool isLocal(const sockaddr_in& addr) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in any = addr;
-  any.sin_port = 0;
-  bool local = bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0;
-  close(fd);
-  return local;
 }
 
 bool sameAddress(const sockaddr_in& a, const sockaddr_in& b) {
@@ -110,45 +100,16 @@ ssize_t cBrokerSocket::receive(uint8_t* buffer, size_t size, uint32_t* overflow)
       memcpy(overflow, CMSG_DATA(c), sizeof *overflow);
   }
   std::lock_guard<std::mutex> lock(mMutex);
-  if (!mHaveDaemon || !sameAddress(from, mDaemon)) mDaemonLocal = isLocal(from);
+  if (!mHaveDaemon || !sameAddress(from, mDaemon)) mDaemonLocal = cUdpTable::isLocal(from.sin_addr);
   mDaemon = from;
   mHaveDaemon = true;
   return n;
 }
 
-// One line of /proc/net/udp; addresses as the kernel stores them (network order read as a host
-// word).
-struct cBrokerSocket::cUdpLine {
-  unsigned localIp = 0, localPort = 0, remoteIp = 0, remotePort = 0, state = 0;
-  unsigned long rxQueue = 0, drops = 0;
-
-  bool parse(const char* line) {
-    unsigned long txQueue = 0;
-    // sl local remote st tx:rx tr:when retrnsmt uid timeout inode ref pointer drops
-    return sscanf(line, " %*d: %8X:%4X %8X:%4X %2X %8lX:%8lX %*x:%*x %*x %*u %*d %*u %*d %*x %lu",
-                  &localIp, &localPort, &remoteIp, &remotePort, &state, &txQueue, &rxQueue,
-                  &drops) == 8;
-  }
-};
-
-bool cBrokerSocket::scan(const std::function<bool(const cUdpLine&)>& take) const {
-  FILE* udp = fopen("/proc/net/udp", "re");
-  if (udp == nullptr) return false;
-  char line[512];
-  bool found = false;
-  if (fgets(line, sizeof line, udp) == nullptr) line[0] = 0;  // the header
-  cUdpLine entry;
-  while (!found && fgets(line, sizeof line, udp) != nullptr) {
-    if (entry.parse(line)) found = take(entry);
-  }
-  fclose(udp);
-  return found;
-}
-
 bool cBrokerSocket::lookup(cEntry* entry) const {
   bool anyAddress = mAddr.sin_addr.s_addr == htonl(INADDR_ANY);
-  return scan([&](const cUdpLine& u) {
-    if (u.remotePort != mPort || u.state != 1 ||
+  return cUdpTable::scan([&](const cUdpTable::cLine& u) {
+    if (u.remotePort != mPort || u.state != cUdpTable::kConnected ||
         (!anyAddress && u.remoteIp != mAddr.sin_addr.s_addr))
       return false;
     entry->local = sockaddr_in{};
@@ -162,8 +123,10 @@ bool cBrokerSocket::lookup(cEntry* entry) const {
 
 long cBrokerSocket::ownDrops() const {
   unsigned long drops = 0;
-  bool found = scan([&](const cUdpLine& u) {
-    if (u.localPort != mPort || u.localIp != mAddr.sin_addr.s_addr || u.state == 1) return false;
+  bool found = cUdpTable::scan([&](const cUdpTable::cLine& u) {
+    if (u.localPort != mPort || u.localIp != mAddr.sin_addr.s_addr ||
+        u.state == cUdpTable::kConnected)
+      return false;
     drops = u.drops;
     return true;
   });

@@ -72,9 +72,6 @@ class cBrokerSocket {
     sockaddr_in local;
     long rxQueue;
   };
-  struct cUdpLine;
-  // Hands the lines of /proc/net/udp to take until it returns true; false when none did.
-  bool scan(const std::function<bool(const cUdpLine&)>& take) const;
   // The daemon's socket in /proc/net/udp: bound elsewhere, connected to this address.
   bool lookup(cEntry* entry) const;
 

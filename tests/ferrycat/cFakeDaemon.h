@@ -6,8 +6,9 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
+
+#include "support/cUdpTable.h"
 
 // A UDP socket on loopback connected to the broker's port, as the daemon's is.
 class cFakeDaemon {
@@ -33,18 +34,11 @@ class cFakeDaemon {
   // The receive queue of the UDP socket bound to port (this one's, the broker's), from
   // /proc/net/udp; -1 when there is none.
   static long queueOf(uint16_t port) {
-    FILE* udp = fopen("/proc/net/udp", "r");
-    char line[512];
     long queue = -1;
-    while (udp != nullptr && queue < 0 && fgets(line, sizeof line, udp) != nullptr) {
-      unsigned localPort = 0;
-      unsigned long txQueue = 0, rxQueue = 0;
-      if (sscanf(line, " %*d: %*8X:%4X %*8X:%*4X %*2X %8lX:%8lX", &localPort, &txQueue, &rxQueue) ==
-              3 &&
-          localPort == port)
-        queue = static_cast<long>(rxQueue);
-    }
-    if (udp != nullptr) fclose(udp);
+    cUdpTable::scan([&](const cUdpTable::cLine& u) {
+      if (u.localPort == port) queue = static_cast<long>(u.rxQueue);
+      return u.localPort == port;
+    });
     return queue;
   }
   void send(const std::vector<uint8_t>& bytes) { ::send(mFd, bytes.data(), bytes.size(), 0); }
