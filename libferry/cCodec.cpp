@@ -95,10 +95,7 @@ int cCodec::send(const void* data, size_t length, int id) {
   if (pending() >= FERRY_OUTPUT_LIMIT)
     return fail(-EAGAIN, "%zu output bytes not yet taken (limit %d): take output first", pending(),
                 FERRY_OUTPUT_LIMIT);
-  int saveNext = mNextId;
-  int use = takeId(id, length);
-  if (use < 0) return use;
-  try {
+  return sendWith(id, length, [&](int use) {
     if (mOutStart > 0) {  // taken bytes go before anything grows
       mOut.erase(mOut.begin(), mOut.begin() + static_cast<std::ptrdiff_t>(mOutStart));
       mOutStart = 0;
@@ -111,13 +108,8 @@ int cCodec::send(const void* data, size_t length, int id) {
       mOut.resize(before);
       throw;
     }
-  } catch (...) {
-    mNextId = saveNext;
-    throw;
-  }
-  ++mCounters.sent_messages;
-  mCounters.sent_bytes += length;
-  return use;
+    return 0;
+  });
 }
 
 int cCodec::output(const uint8_t** data, size_t* length) const {
@@ -148,31 +140,21 @@ int cCodec::consume(size_t n) {
 int cCodec::encode(const void* data, size_t length, int id, void* out, size_t capacity,
                    size_t* written) {
   *written = 0;
-  if (length > FERRY_MESSAGE_MAX) return takeId(id, length);
-  int saveNext = mNextId;
-  int use = takeId(id, length);
-  if (use < 0) return use;
-  try {
+  return sendWith(id, length, [&](int use) {
     if (capacity >= encodedSize(length)) {
       *written = encodeTo(use, data, length, static_cast<uint8_t*>(out));
-    } else {  // the bound does not fit, the exact size may: frame aside to find out
-      std::vector<uint8_t> scratch(encodedSize(length));
-      scratch.resize(encodeTo(use, data, length, scratch.data()));
-      if (scratch.size() > capacity) {
-        mNextId = saveNext;
-        return fail(-ENOSPC, "the message encodes to %zu bytes; the buffer holds %zu",
-                    scratch.size(), capacity);
-      }
-      std::memcpy(out, scratch.data(), scratch.size());
-      *written = scratch.size();
+      return 0;
     }
-  } catch (...) {
-    mNextId = saveNext;
-    throw;
-  }
-  ++mCounters.sent_messages;
-  mCounters.sent_bytes += length;
-  return use;
+    // The bound does not fit, the exact size may: frame aside to find out.
+    std::vector<uint8_t> scratch(encodedSize(length));
+    scratch.resize(encodeTo(use, data, length, scratch.data()));
+    if (scratch.size() > capacity)
+      return fail(-ENOSPC, "the message encodes to %zu bytes; the buffer holds %zu", scratch.size(),
+                  capacity);
+    std::memcpy(out, scratch.data(), scratch.size());
+    *written = scratch.size();
+    return 0;
+  });
 }
 
 int cCodec::takeDatagrams(uint8_t* out, size_t capacity, size_t* lengths, size_t maxCount) {

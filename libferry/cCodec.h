@@ -48,6 +48,28 @@ class cCodec : private cLogSink {
   cCodec(int kind, int segmentSize);
   // The id to use, or a negative code; advances the automatic counter.
   int takeId(int id, size_t length);
+  // Gives the message its id and runs write(id), which returns 0 or a negative code and may
+  // throw: only a message written moves the automatic counter on and is counted as sent.
+  template <class Write>
+  int sendWith(int id, size_t length, Write write) {
+    int saveNext = mNextId;
+    int use = takeId(id, length);
+    if (use < 0) return use;
+    int rc;
+    try {
+      rc = write(use);
+    } catch (...) {
+      mNextId = saveNext;
+      throw;
+    }
+    if (rc < 0) {
+      mNextId = saveNext;
+      return rc;
+    }
+    ++mCounters.sent_messages;
+    mCounters.sent_bytes += length;
+    return use;
+  }
   // Writes the message's bytes to out, which holds encodedSize(length); returns their number.
   size_t encodeTo(int id, const void* data, size_t length, uint8_t* out);
 
