@@ -23,6 +23,22 @@ EVENT_MESSAGE = 1
 EVENT_DROP = 2
 
 
+class Closing:
+    """A handle's owner: closed by close(), at the end of a with block, or when collected."""
+
+    def close(self):
+        raise NotImplementedError
+
+    def __del__(self):
+        self.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
 class Event(ctypes.Structure):
     _fields_ = [
         ("type", ctypes.c_int),

@@ -77,7 +77,7 @@ def _new_handle(new, kind, segment_size):
     return handle.value
 
 
-class Codec:
+class Codec(_lib.Closing):
     """One connection's codec, without I/O (one thread at a time).
 
     kind "serial": the peer's side, framed segments on a byte stream (segment size 6..1021,
@@ -137,14 +137,6 @@ class Codec:
             lib.ferry_codec_free(self._handle)
         self._handle = None
 
-    def __del__(self):
-        self.close()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
     def send(self, message, id=None):
         """Queues a message's segments as output and returns the id used (the codec counts 0 to

@@ -12,7 +12,7 @@ from .codec import Codec, Message, _copy, _new_handle
 _SLICE_MS = 200
 
 
-class Peer:
+class Peer(_lib.Closing):
     """Messages over one connection, blocking.
 
     target: a tty path (opened raw at baudrate, exclusively, closed by the Peer), or an object
@@ -176,12 +176,3 @@ class Peer:
             else:
                 self._target.close()
         self._target = None
-
-    def __del__(self):
-        self.close()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
